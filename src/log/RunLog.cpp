@@ -1,0 +1,141 @@
+#include "log/RunLog.h"
+
+#include <algorithm>
+#include <iterator>
+#include <optional>
+
+#include "platform/RegKey.h"
+#include "platform/RunState.h"
+
+namespace tarvox {
+
+LogStream RunLog;
+std::u16string g_logDirectory;
+
+namespace {
+
+constexpr std::u16string_view kProductAppPathsKey =
+    u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\orvane.exe";
+
+// Windows paths hold at most 259 units (260 with the NUL) for a program that
+// does not declare itself long-path aware. The folder must leave room for
+// "\TarvoxTmp.log" within that: 245 units at most.
+constexpr std::size_t kMaxPathUnits = 259;
+constexpr std::size_t kMaxFolderUnits = kMaxPathUnits - 1 - kTempLogName.size();
+
+// The product folder registered for "orvane.exe", when one is registered and
+// usable. A "Path" too long to hold the log files (260 units or more cannot
+// even be kept whole), or an empty one (which would put the log in the root
+// of whatever drive is current), is set aside, and the log goes to the
+// Windows folder as when nothing is registered. A "Path" that ends in a
+// backslash is kept as it is: Windows reads the doubled separator as one.
+std::optional<std::u16string> RegisteredProductFolder(Platform& os) {
+  RegKey key(os);
+  // The key is opened for writing too, although nothing is written to it:
+  // without administrator rights the open fails and the Windows folder is
+  // used, as for every other part of the run.
+  if (key.Open(kProductAppPathsKey, win::kKeyQueryValue | win::kKeySetValue) !=
+      win::kSuccess) {
+    return std::nullopt;
+  }
+  char16_t path[1024] = {};
+  std::uint32_t size = sizeof path;
+  if (key.QueryValue(u"Path", nullptr, path, &size) != win::kSuccess) {
+    return std::nullopt;
+  }
+  // Data without a NUL fills the buffer; the text ends at its last unit then.
+  std::u16string_view text(path, std::min<std::size_t>(size / 2, std::size(path)));
+  text = text.substr(0, text.find(u'\0'));
+  if (text.empty() || text.size() > kMaxFolderUnits) return std::nullopt;
+  return std::u16string(text);
+}
+
+}  // namespace
+
+Status LogStream::Open(Platform& os, std::u16string_view path) {
+  Close();
+  FileHandle file = kNoFile;
+  const Status status = os.CreateWriteFile(path, &file);
+  if (status == win::kSuccess) {
+    os_ = &os;
+    file_ = file;
+  }
+  return status;
+}
+
+void LogStream::Close() {
+  if (file_ != kNoFile) os_->CloseFile(file_);
+  file_ = kNoFile;
+  line_.clear();
+}
+
+LogStream& LogStream::operator<<(std::u16string_view piece) {
+  if (is_open()) line_ += piece;
+  return *this;
+}
+
+LogStream& LogStream::operator<<(Message message) {
+  if (is_open()) line_ += os_->LoadMessage(static_cast<std::uint32_t>(message));
+  return *this;
+}
+
+LogStream& LogStream::operator<<(long long number) {
+  if (is_open()) {
+    const std::string digits = std::to_string(number);
+    line_.append(digits.begin(), digits.end());
+  }
+  return *this;
+}
+
+LogStream& LogStream::operator<<(EndLine) {
+  if (!is_open()) return *this;
+  // The file is text: every line break, also one inside a piece, is CR LF.
+  const std::string text = os_->ToAnsi(line_);
+  std::string bytes;
+  bytes.reserve(text.size() + 2);
+  for (const char c : text) {
+    if (c == '\n') bytes += '\r';
+    bytes += c;
+  }
+  bytes += "\r\n";
+  os_->AppendToFile(file_, bytes);
+  line_.clear();
+  return *this;
+}
+
+int OpenRunLog(Platform& os) {
+  g_logDirectory = RegisteredProductFolder(os).value_or(g_systemRoot);
+  std::u16string temp_path = g_logDirectory;
+  temp_path += u'\\';
+  temp_path += kTempLogName;
+  if (RunLog.Open(os, temp_path) != win::kSuccess) {
+    // Written to a stream that is not open, so it is lost, as every line of
+    // a run without a log.
+    RunLog << Message::kRedirectFailed << kEndLine;
+    return 0;
+  }
+  return 1;
+}
+
+void FinishRunLog(Platform& os) {
+  RunLog.Close();
+  const std::u16string folder = g_logDirectory + u"\\";
+  const std::u16string temp_path = folder + std::u16string(kTempLogName);
+  std::uint64_t length = 0;
+  // A temporary log that cannot be opened (another process holds it) is left
+  // as it is, and so is the final log: nothing is known about what it holds.
+  if (os.FileLength(temp_path, &length) != win::kSuccess) return;
+  if (length == 0) {
+    os.RemoveFile(temp_path);
+    return;
+  }
+  const std::u16string final_path = folder + std::u16string(kFinalLogName);
+  // A final log that cannot be removed (read-only, held open) stays, and the
+  // new lines stay under the temporary name beside it.
+  if (os.PathExists(final_path) && os.RemoveFile(final_path) != win::kSuccess) {
+    return;
+  }
+  os.RenameFile(temp_path, final_path);
+}
+
+}  // namespace tarvox

@@ -1,0 +1,204 @@
+// An in-memory machine: registry, CD-ROM devices, files and process, with the
+// results the Win32 backend gives (the contract tests hold the two together).
+// Native tests and fuzzers run the repair logic against it, and set up the
+// machine through the methods below the Platform overrides.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+
+namespace tarvox {
+
+class MemoryPlatform final : public Platform {
+ public:
+  MemoryPlatform();
+  ~MemoryPlatform() override;
+
+  // Thrown by EndProcess: the run is over, with this exit code.
+  struct ProcessEnded {
+    int code;
+  };
+
+  struct StoredValue {
+    std::uint32_t type = 0;
+    std::string bytes;
+  };
+
+  struct Notice {
+    std::u16string text;
+    std::u16string caption;
+    std::uint32_t style = 0;
+  };
+
+  // Platform ----------------------------------------------------------------
+  Status OpenKey(std::u16string_view path, std::uint32_t access,
+                 KeyHandle* key) override;
+  Status CreateKey(std::u16string_view path, std::uint32_t access,
+                   KeyHandle* key) override;
+  Status QueryValue(KeyHandle key, std::u16string_view name,
+                    std::uint32_t* type, void* data,
+                    std::uint32_t* size) override;
+  Status SetValue(KeyHandle key, std::u16string_view name, std::uint32_t type,
+                  const void* data, std::uint32_t size) override;
+  Status DeleteValue(KeyHandle key, std::u16string_view name) override;
+  Status EnumKey(KeyHandle key, std::uint32_t index, char16_t* name,
+                 std::uint32_t* length) override;
+  Status EnumValue(KeyHandle key, std::uint32_t index, char16_t* name,
+                   std::uint32_t* length) override;
+  void CloseKey(KeyHandle key) override;
+
+  DeviceSetHandle OpenCdromDevices() override;
+  bool EnumDevice(DeviceSetHandle set, std::uint32_t index) override;
+  Status GetDeviceProperty(DeviceSetHandle set, std::uint32_t index,
+                           std::uint32_t property, std::uint32_t* type,
+                           void* data, std::uint32_t capacity) override;
+  Status SetDeviceProperty(DeviceSetHandle set, std::uint32_t index,
+                           std::uint32_t property, const void* data,
+                           std::uint32_t size) override;
+  void CloseDevices(DeviceSetHandle set) override;
+
+  bool PathExists(std::u16string_view path) override;
+  Status RenameFile(std::u16string_view from, std::u16string_view to) override;
+  Status RemoveFile(std::u16string_view path) override;
+  Status FileLength(std::u16string_view path, std::uint64_t* length) override;
+  Status CreateWriteFile(std::u16string_view path, FileHandle* file) override;
+  Status AppendToFile(FileHandle file, std::string_view bytes) override;
+  void CloseFile(FileHandle file) override;
+  std::string ToAnsi(std::u16string_view text) override;
+
+  Status CreateNamedMutex(std::u16string_view name) override;
+  std::uint32_t OsMajorVersion() override;
+  std::optional<std::u16string> ReadEnvironment(
+      std::u16string_view name) override;
+  std::u16string CommandLine() override;
+  std::u16string ProgramBaseName() override;
+  std::u16string LoadMessage(std::uint32_t id) override;
+  void ShowNotice(std::u16string_view text, std::u16string_view caption,
+                  std::uint32_t style) override;
+  [[noreturn]] void EndProcess(int code) override;
+
+  // Setting up and reading the registry --------------------------------------
+  // Creates the key and its path as needed.
+  void PutValue(std::u16string_view path, std::u16string_view name,
+                std::uint32_t type, std::string_view bytes);
+  void PutString(std::u16string_view path, std::u16string_view name,
+                 std::u16string_view text);  // REG_SZ, NUL included
+  void PutMultiSz(std::u16string_view path, std::u16string_view name,
+                  const std::vector<std::u16string>& entries);
+  void PutDword(std::u16string_view path, std::u16string_view name,
+                std::uint32_t value);
+  void PutKey(std::u16string_view path);
+  std::optional<StoredValue> GetValue(std::u16string_view path,
+                                      std::u16string_view name) const;
+  bool KeyExists(std::u16string_view path) const;
+  // Opening the key with any of `access` fails with 5 from now on.
+  void DenyAccess(std::u16string_view path, std::uint32_t access);
+  // Writes and deletes of values in the key fail with `status` from now on,
+  // although the key opens; a full registry or a key deleted meanwhile.
+  void FailWrites(std::u16string_view path, Status status);
+  // How many times a key was opened or created through the interface.
+  int key_opens() const { return key_opens_; }
+  // A CD-ROM device: a key below the device tree with the class GUID.
+  void AddCdromDevice(std::u16string_view instance);
+
+  // Setting up and reading files ----------------------------------------------
+  // Paths are Windows paths; the parent folder is created as needed.
+  void AddFolder(std::u16string_view path);
+  void AddFile(std::u16string_view path, std::string_view bytes);
+  void SetReadOnly(std::u16string_view path, bool read_only);
+  // Another process holds the file open without sharing it.
+  void HoldExclusively(std::u16string_view path);
+  std::optional<std::string> FileBytes(std::u16string_view path) const;
+  bool FileExists(std::u16string_view path) const;
+  // The paths of all files (not folders), in their stored spelling.
+  std::vector<std::u16string> AllFiles() const;
+
+  // Setting up and reading the process ----------------------------------------
+  void HoldMutex(std::u16string_view name);  // as another instance would
+  void SetOsMajorVersion(std::uint32_t major) { os_major_ = major; }
+  void SetEnvironment(std::u16string_view name,
+                      std::optional<std::u16string> value);
+  void SetCommandLine(std::u16string command_line) {
+    command_line_ = std::move(command_line);
+  }
+  void SetProgramBaseName(std::u16string name) {
+    program_name_ = std::move(name);
+  }
+  const std::vector<Notice>& notices() const { return notices_; }
+
+ private:
+  struct Value {
+    std::u16string name;
+    std::uint32_t type = 0;
+    std::string bytes;
+  };
+  struct Key {
+    std::u16string name;
+    // Keyed by the folded name, so enumeration follows the names' order.
+    std::map<std::u16string, std::unique_ptr<Key>> subkeys;
+    std::vector<Value> values;  // in the order they were first written
+    std::uint32_t denied_access = 0;
+    Status write_failure = 0;
+  };
+  struct OpenKeyState {
+    Key* key;
+    std::uint32_t access;
+  };
+  struct Node {
+    std::u16string path;  // as first spelled
+    bool folder = false;
+    bool read_only = false;
+    bool held_exclusively = false;
+    int open_for_write = 0;
+    std::string bytes;
+  };
+  struct OpenFileState {
+    std::u16string key;  // into files_
+  };
+
+  static Node NewNode(std::u16string_view path, bool folder);
+  Key* FindKey(std::u16string_view path) const;
+  Key* MakeKey(std::u16string_view path);
+  static Value* FindValue(Key& key, std::u16string_view name);
+  Status Lookup(KeyHandle handle, std::uint32_t needed, Key** key) const;
+  KeyHandle NewHandle(Key* key, std::uint32_t access);
+  std::u16string DeviceInstancePath(DeviceSetHandle set,
+                                    std::uint32_t index) const;
+
+  // Absolute, backslashed, '.' and '..' resolved, doubled separators folded;
+  // then the upper-cased form used as the key of files_.
+  std::u16string Normalize(std::u16string_view path) const;
+  static std::u16string FoldPath(std::u16string_view normalized);
+  static std::u16string ParentOf(std::u16string_view normalized);
+  bool ParentFolderExists(std::u16string_view normalized) const;
+  Node* FindNode(std::u16string_view path);
+  const Node* FindNode(std::u16string_view path) const;
+
+  Key root_;
+  std::map<KeyHandle, OpenKeyState> open_keys_;
+  KeyHandle next_key_ = 1;
+  int key_opens_ = 0;
+
+  std::map<DeviceSetHandle, std::vector<std::u16string>> device_sets_;
+  DeviceSetHandle next_device_set_ = 1;
+
+  std::map<std::u16string, Node> files_;  // keyed by FoldPath
+  std::map<FileHandle, OpenFileState> open_files_;
+  FileHandle next_file_ = 1;
+
+  std::set<std::u16string> mutexes_;
+  std::uint32_t os_major_ = 10;
+  std::map<std::u16string, std::u16string> environment_;  // folded names
+  std::u16string command_line_ = u"Tarvox.exe";
+  std::u16string program_name_ = u"Tarvox";
+  std::vector<Notice> notices_;
+};
+
+}  // namespace tarvox

@@ -1,0 +1,176 @@
+// The operating-system operations the repair logic uses, behind an interface of
+// our own so the same logic runs against the real Win32 calls and against an
+// in-memory machine in native tests.
+//
+// Every operation mirrors one Win32 call and keeps its results: error codes,
+// byte counts, value types. Where the interface simplifies a call (strings in
+// and out instead of caller buffers), the comment says what it keeps. Text is
+// UTF-16 (`char16_t`) on both platforms; only the Win32 backend converts.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tarvox {
+
+// A Win32 error code. 0 is success; every other value is a failure.
+using Status = std::uint32_t;
+
+namespace win {
+// Error codes the logic or its tests tell apart.
+inline constexpr Status kSuccess = 0;
+inline constexpr Status kFileNotFound = 2;
+inline constexpr Status kPathNotFound = 3;
+inline constexpr Status kAccessDenied = 5;
+inline constexpr Status kInvalidData = 13;
+inline constexpr Status kSharingViolation = 32;
+inline constexpr Status kInvalidParameter = 87;
+inline constexpr Status kInsufficientBuffer = 122;
+inline constexpr Status kAlreadyExists = 183;
+inline constexpr Status kMoreData = 234;
+inline constexpr Status kNoMoreItems = 259;
+
+// Registry value types.
+inline constexpr std::uint32_t kRegNone = 0;
+inline constexpr std::uint32_t kRegSz = 1;
+inline constexpr std::uint32_t kRegExpandSz = 2;
+inline constexpr std::uint32_t kRegBinary = 3;
+inline constexpr std::uint32_t kRegDword = 4;
+inline constexpr std::uint32_t kRegMultiSz = 7;
+
+// Registry access rights.
+inline constexpr std::uint32_t kKeyQueryValue = 0x0001;
+inline constexpr std::uint32_t kKeySetValue = 0x0002;
+inline constexpr std::uint32_t kKeyEnumerateSubKeys = 0x0008;
+
+// Device registry properties.
+inline constexpr std::uint32_t kSpdrpUpperFilters = 17;
+inline constexpr std::uint32_t kSpdrpLowerFilters = 18;
+
+// Message box styles.
+inline constexpr std::uint32_t kMbOk = 0x00;
+inline constexpr std::uint32_t kMbIconInformation = 0x40;
+}  // namespace win
+
+// Opaque handles. 0 never names an open object.
+using KeyHandle = std::uintptr_t;
+using DeviceSetHandle = std::uintptr_t;
+using FileHandle = std::uintptr_t;
+inline constexpr KeyHandle kNoKey = 0;
+inline constexpr DeviceSetHandle kNoDeviceSet = 0;
+inline constexpr FileHandle kNoFile = 0;
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  // --- Registry, always below HKEY_LOCAL_MACHINE -------------------------
+  // Key paths are relative ("SYSTEM\\CurrentControlSet\\..."); key and value
+  // names compare without regard to letter case.
+
+  // RegOpenKeyExW: 2 when the key is missing, 5 when its security refuses
+  // the access asked for.
+  virtual Status OpenKey(std::u16string_view path, std::uint32_t access,
+                         KeyHandle* key) = 0;
+  // RegCreateKeyExW (non-volatile, no class): opens the key, creating it and
+  // every missing key along its path.
+  virtual Status CreateKey(std::u16string_view path, std::uint32_t access,
+                           KeyHandle* key) = 0;
+  // RegQueryValueExW. `type` and `data` may be null; `size` holds the
+  // capacity in bytes on entry and the value's size on return. A buffer too
+  // small gives 234 with the needed size and leaves the buffer untouched.
+  virtual Status QueryValue(KeyHandle key, std::u16string_view name,
+                            std::uint32_t* type, void* data,
+                            std::uint32_t* size) = 0;
+  // RegSetValueExW. As Windows does, string data whose last unit is not NUL
+  // but is followed by a NUL unit in the caller's buffer is stored with that
+  // NUL: callers that write strings pass buffers with room after the data.
+  virtual Status SetValue(KeyHandle key, std::u16string_view name,
+                          std::uint32_t type, const void* data,
+                          std::uint32_t size) = 0;
+  // RegDeleteValueW: 2 when the value does not exist.
+  virtual Status DeleteValue(KeyHandle key, std::u16string_view name) = 0;
+  // RegEnumKeyExW / RegEnumValueW: the name at `index` into `name`, whose
+  // capacity in units (NUL included) `length` holds on entry; on success
+  // `length` is the name's length without its NUL. 234 when the name does
+  // not fit, 259 past the last one. Subkeys come in order of their names.
+  virtual Status EnumKey(KeyHandle key, std::uint32_t index, char16_t* name,
+                         std::uint32_t* length) = 0;
+  virtual Status EnumValue(KeyHandle key, std::uint32_t index, char16_t* name,
+                           std::uint32_t* length) = 0;
+  // RegCloseKey.
+  virtual void CloseKey(KeyHandle key) = 0;
+
+  // --- Devices of the CD-ROM setup class ---------------------------------
+
+  // SetupDiGetClassDevsW for the CD-ROM class, no enumerator, no window,
+  // flags 0 (absent devices included). kNoDeviceSet when no set is had.
+  virtual DeviceSetHandle OpenCdromDevices() = 0;
+  // SetupDiEnumDeviceInfo: true when the set has a device at `index`.
+  virtual bool EnumDevice(DeviceSetHandle set, std::uint32_t index) = 0;
+  // SetupDiGetDeviceRegistryPropertyW into `data` of `capacity` bytes.
+  // 0 on success, else the call's last error: 13 for a missing property,
+  // 122 for a buffer too small.
+  virtual Status GetDeviceProperty(DeviceSetHandle set, std::uint32_t index,
+                                   std::uint32_t property, std::uint32_t* type,
+                                   void* data, std::uint32_t capacity) = 0;
+  // SetupDiSetDeviceRegistryPropertyW; null data with size 0 clears it.
+  virtual Status SetDeviceProperty(DeviceSetHandle set, std::uint32_t index,
+                                   std::uint32_t property, const void* data,
+                                   std::uint32_t size) = 0;
+  // SetupDiDestroyDeviceInfoList.
+  virtual void CloseDevices(DeviceSetHandle set) = 0;
+
+  // --- Files --------------------------------------------------------------
+
+  // FindFirstFileW on one exact path: true for a file or a folder. A path
+  // holding the wildcards '*' or '?' names no file and gives false.
+  virtual bool PathExists(std::u16string_view path) = 0;
+  // MoveFileW: fails when `to` exists.
+  virtual Status RenameFile(std::u16string_view from,
+                            std::u16string_view to) = 0;
+  // DeleteFileW: 5 for a read-only file or a folder.
+  virtual Status RemoveFile(std::u16string_view path) = 0;
+  // Opens the file for reading and takes its length in bytes.
+  virtual Status FileLength(std::u16string_view path,
+                            std::uint64_t* length) = 0;
+  // Creates the file, or empties it if it exists, for writing; others may
+  // read and write it meanwhile.
+  virtual Status CreateWriteFile(std::u16string_view path,
+                                 FileHandle* file) = 0;
+  // Writes all of `bytes` at the end of what was written; nothing is held
+  // back in a buffer.
+  virtual Status AppendToFile(FileHandle file, std::string_view bytes) = 0;
+  virtual void CloseFile(FileHandle file) = 0;
+  // Text in the ANSI code page, one '?' for each character it cannot hold.
+  virtual std::string ToAnsi(std::u16string_view text) = 0;
+
+  // --- Process ------------------------------------------------------------
+
+  // CreateMutexW(no security attributes, initial owner, name) followed by
+  // GetLastError: 183 when the mutex existed already. The handle is held
+  // until the process ends.
+  virtual Status CreateNamedMutex(std::u16string_view name) = 0;
+  // dwMajorVersion from GetVersionExW with a 276-byte OSVERSIONINFOW; 0 when
+  // the call fails.
+  virtual std::uint32_t OsMajorVersion() = 0;
+  // GetEnvironmentVariableW: the whole value, or nothing when unset.
+  virtual std::optional<std::u16string> ReadEnvironment(
+      std::u16string_view name) = 0;
+  // GetCommandLineW.
+  virtual std::u16string CommandLine() = 0;
+  // The executable's file name without folder and extension.
+  virtual std::u16string ProgramBaseName() = 0;
+  // LoadStringW: the string resource of `id`, empty when there is none.
+  virtual std::u16string LoadMessage(std::uint32_t id) = 0;
+  // MessageBoxW without owner; returns when the user has closed it.
+  virtual void ShowNotice(std::u16string_view text, std::u16string_view caption,
+                          std::uint32_t style) = 0;
+  // The runtime library's exit: files are closed, the process ends with
+  // `code`.
+  [[noreturn]] virtual void EndProcess(int code) = 0;
+};
+
+}  // namespace tarvox

@@ -1,0 +1,332 @@
+#include "platform/Win32Platform.h"
+
+#include <windows.h>
+#include <setupapi.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t));
+static_assert(sizeof(OSVERSIONINFOW) == 276);
+
+namespace tarvox {
+namespace {
+
+// {4D36E965-E325-11CE-BFC1-08002BE10318}, the CD-ROM setup class.
+constexpr GUID kCdromClass = {
+    0x4d36e965, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
+
+// A NUL-terminated copy for the Win32 call.
+std::wstring Wide(std::u16string_view text) {
+  return std::wstring(reinterpret_cast<const wchar_t*>(text.data()),
+                      text.size());
+}
+
+std::u16string FromWide(const wchar_t* text, std::size_t length) {
+  return std::u16string(reinterpret_cast<const char16_t*>(text), length);
+}
+
+HKEY AsKey(KeyHandle key) { return reinterpret_cast<HKEY>(key); }
+HDEVINFO AsDeviceSet(DeviceSetHandle set) {
+  return reinterpret_cast<HDEVINFO>(set);
+}
+HANDLE AsFile(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
+
+Status LastErrorUnless(BOOL ok) { return ok ? ERROR_SUCCESS : GetLastError(); }
+
+// The device record at `index` of the set, or false when there is none.
+bool DeviceRecord(DeviceSetHandle set, std::uint32_t index,
+                  SP_DEVINFO_DATA* record) {
+  *record = {};
+  record->cbSize = sizeof *record;
+  return SetupDiEnumDeviceInfo(AsDeviceSet(set), index, record) != FALSE;
+}
+
+}  // namespace
+
+// --- Registry -------------------------------------------------------------------
+
+Status Win32Platform::OpenKey(std::u16string_view path, std::uint32_t access,
+                              KeyHandle* key) {
+  HKEY opened = nullptr;
+  const LONG result =
+      RegOpenKeyExW(HKEY_LOCAL_MACHINE, Wide(path).c_str(), 0, access, &opened);
+  if (result == ERROR_SUCCESS) *key = reinterpret_cast<KeyHandle>(opened);
+  return static_cast<Status>(result);
+}
+
+Status Win32Platform::CreateKey(std::u16string_view path, std::uint32_t access,
+                                KeyHandle* key) {
+  HKEY created = nullptr;
+  const LONG result =
+      RegCreateKeyExW(HKEY_LOCAL_MACHINE, Wide(path).c_str(), 0, nullptr, 0,
+                      access, nullptr, &created, nullptr);
+  if (result == ERROR_SUCCESS) *key = reinterpret_cast<KeyHandle>(created);
+  return static_cast<Status>(result);
+}
+
+Status Win32Platform::QueryValue(KeyHandle key, std::u16string_view name,
+                                 std::uint32_t* type, void* data,
+                                 std::uint32_t* size) {
+  DWORD value_type = 0;
+  DWORD byte_count = size != nullptr ? *size : 0;
+  const LONG result = RegQueryValueExW(
+      AsKey(key), Wide(name).c_str(), nullptr,
+      type != nullptr ? &value_type : nullptr, static_cast<BYTE*>(data),
+      size != nullptr ? &byte_count : nullptr);
+  if (result == ERROR_SUCCESS || result == ERROR_MORE_DATA) {
+    if (type != nullptr) *type = value_type;
+    if (size != nullptr) *size = byte_count;
+  }
+  return static_cast<Status>(result);
+}
+
+Status Win32Platform::SetValue(KeyHandle key, std::u16string_view name,
+                               std::uint32_t type, const void* data,
+                               std::uint32_t size) {
+  return static_cast<Status>(RegSetValueExW(AsKey(key), Wide(name).c_str(), 0,
+                                            type, static_cast<const BYTE*>(data),
+                                            size));
+}
+
+Status Win32Platform::DeleteValue(KeyHandle key, std::u16string_view name) {
+  return static_cast<Status>(RegDeleteValueW(AsKey(key), Wide(name).c_str()));
+}
+
+Status Win32Platform::EnumKey(KeyHandle key, std::uint32_t index,
+                              char16_t* name, std::uint32_t* length) {
+  DWORD units = *length;
+  const LONG result =
+      RegEnumKeyExW(AsKey(key), index, reinterpret_cast<wchar_t*>(name),
+                    &units, nullptr, nullptr, nullptr, nullptr);
+  if (result == ERROR_SUCCESS) *length = units;
+  return static_cast<Status>(result);
+}
+
+Status Win32Platform::EnumValue(KeyHandle key, std::uint32_t index,
+                                char16_t* name, std::uint32_t* length) {
+  DWORD units = *length;
+  const LONG result =
+      RegEnumValueW(AsKey(key), index, reinterpret_cast<wchar_t*>(name),
+                    &units, nullptr, nullptr, nullptr, nullptr);
+  if (result == ERROR_SUCCESS) *length = units;
+  return static_cast<Status>(result);
+}
+
+void Win32Platform::CloseKey(KeyHandle key) { RegCloseKey(AsKey(key)); }
+
+// --- Devices -------------------------------------------------------------------
+
+DeviceSetHandle Win32Platform::OpenCdromDevices() {
+  const HDEVINFO set = SetupDiGetClassDevsW(&kCdromClass, nullptr, nullptr, 0);
+  if (set == INVALID_HANDLE_VALUE) return kNoDeviceSet;
+  return reinterpret_cast<DeviceSetHandle>(set);
+}
+
+bool Win32Platform::EnumDevice(DeviceSetHandle set, std::uint32_t index) {
+  SP_DEVINFO_DATA record;
+  return DeviceRecord(set, index, &record);
+}
+
+Status Win32Platform::GetDeviceProperty(DeviceSetHandle set,
+                                        std::uint32_t index,
+                                        std::uint32_t property,
+                                        std::uint32_t* type, void* data,
+                                        std::uint32_t capacity) {
+  SP_DEVINFO_DATA record;
+  if (!DeviceRecord(set, index, &record)) return GetLastError();
+  DWORD value_type = 0;
+  const BOOL ok = SetupDiGetDeviceRegistryPropertyW(
+      AsDeviceSet(set), &record, property, &value_type,
+      static_cast<BYTE*>(data), capacity, nullptr);
+  const Status status = LastErrorUnless(ok);
+  if (type != nullptr && (ok || status == ERROR_INSUFFICIENT_BUFFER)) {
+    *type = value_type;
+  }
+  return status;
+}
+
+Status Win32Platform::SetDeviceProperty(DeviceSetHandle set,
+                                        std::uint32_t index,
+                                        std::uint32_t property,
+                                        const void* data, std::uint32_t size) {
+  SP_DEVINFO_DATA record;
+  if (!DeviceRecord(set, index, &record)) return GetLastError();
+  return LastErrorUnless(SetupDiSetDeviceRegistryPropertyW(
+      AsDeviceSet(set), &record, property, static_cast<const BYTE*>(data),
+      size));
+}
+
+void Win32Platform::CloseDevices(DeviceSetHandle set) {
+  SetupDiDestroyDeviceInfoList(AsDeviceSet(set));
+}
+
+// --- Files ----------------------------------------------------------------------
+
+bool Win32Platform::PathExists(std::u16string_view path) {
+  // A file search would take wildcards as a pattern and "find" a file the
+  // path does not name; no file name can hold them.
+  if (path.find_first_of(u"*?") != std::u16string_view::npos) return false;
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileW(Wide(path).c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  FindClose(search);
+  return true;
+}
+
+Status Win32Platform::RenameFile(std::u16string_view from,
+                                 std::u16string_view to) {
+  return LastErrorUnless(MoveFileW(Wide(from).c_str(), Wide(to).c_str()));
+}
+
+Status Win32Platform::RemoveFile(std::u16string_view path) {
+  return LastErrorUnless(DeleteFileW(Wide(path).c_str()));
+}
+
+Status Win32Platform::FileLength(std::u16string_view path,
+                                 std::uint64_t* length) {
+  const HANDLE file =
+      CreateFileW(Wide(path).c_str(), GENERIC_READ,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return GetLastError();
+  LARGE_INTEGER size{};
+  const Status status = LastErrorUnless(GetFileSizeEx(file, &size));
+  CloseHandle(file);
+  if (status == ERROR_SUCCESS) *length = static_cast<std::uint64_t>(size.QuadPart);
+  return status;
+}
+
+Status Win32Platform::CreateWriteFile(std::u16string_view path,
+                                      FileHandle* file) {
+  const HANDLE created =
+      CreateFileW(Wide(path).c_str(), GENERIC_WRITE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (created == INVALID_HANDLE_VALUE) return GetLastError();
+  *file = reinterpret_cast<FileHandle>(created);
+  return ERROR_SUCCESS;
+}
+
+Status Win32Platform::AppendToFile(FileHandle file, std::string_view bytes) {
+  while (!bytes.empty()) {
+    DWORD written = 0;
+    const DWORD chunk =
+        static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 20));
+    if (!WriteFile(AsFile(file), bytes.data(), chunk, &written, nullptr)) {
+      return GetLastError();
+    }
+    if (written == 0) return ERROR_WRITE_FAULT;
+    bytes.remove_prefix(written);
+  }
+  return ERROR_SUCCESS;
+}
+
+void Win32Platform::CloseFile(FileHandle file) { CloseHandle(AsFile(file)); }
+
+std::string Win32Platform::ToAnsi(std::u16string_view text) {
+  if (text.empty()) return {};
+  const std::wstring wide = Wide(text);
+  const int units = static_cast<int>(wide.size());
+  // No best fit: a character the code page lacks becomes '?', never a
+  // look-alike that would show a different name or path.
+  DWORD flags = WC_NO_BEST_FIT_CHARS;
+  const char* fallback = "?";
+  int bytes = WideCharToMultiByte(CP_ACP, flags, wide.data(), units, nullptr, 0,
+                                  fallback, nullptr);
+  if (bytes == 0) {
+    // Code pages such as UTF-8 take neither the flag nor a fallback
+    // character; they can hold every character anyway.
+    flags = 0;
+    fallback = nullptr;
+    bytes = WideCharToMultiByte(CP_ACP, flags, wide.data(), units, nullptr, 0,
+                                nullptr, nullptr);
+  }
+  if (bytes <= 0) return std::string(text.size(), '?');
+  std::string converted(static_cast<std::size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_ACP, flags, wide.data(), units, converted.data(),
+                      bytes, fallback, nullptr);
+  return converted;
+}
+
+// --- Process ---------------------------------------------------------------------
+
+Status Win32Platform::CreateNamedMutex(std::u16string_view name) {
+  // The handle is deliberately never closed: holding it until the process
+  // ends is what keeps a second instance out.
+  CreateMutexW(nullptr, TRUE, Wide(name).c_str());
+  return GetLastError() == ERROR_ALREADY_EXISTS ? ERROR_ALREADY_EXISTS
+                                                : ERROR_SUCCESS;
+}
+
+std::uint32_t Win32Platform::OsMajorVersion() {
+  OSVERSIONINFOW version{};
+  version.dwOSVersionInfoSize = sizeof version;
+  // The result is not needed: a failed call leaves the major version 0.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  GetVersionExW(&version);
+#pragma GCC diagnostic pop
+  return version.dwMajorVersion;
+}
+
+std::optional<std::u16string> Win32Platform::ReadEnvironment(
+    std::u16string_view name) {
+  const std::wstring wide_name = Wide(name);
+  std::wstring value(64, L'\0');
+  for (;;) {
+    SetLastError(ERROR_SUCCESS);
+    const DWORD length = GetEnvironmentVariableW(
+        wide_name.c_str(), value.data(), static_cast<DWORD>(value.size()));
+    if (length == 0) {
+      if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
+      return std::u16string();
+    }
+    if (length < value.size()) return FromWide(value.data(), length);
+    value.assign(length, L'\0');  // `length` counts the NUL here
+  }
+}
+
+std::u16string Win32Platform::CommandLine() {
+  const wchar_t* line = GetCommandLineW();
+  return FromWide(line, wcslen(line));
+}
+
+std::u16string Win32Platform::ProgramBaseName() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(nullptr, path.data(),
+                                            static_cast<DWORD>(path.size()));
+    if (length == 0) return {};
+    if (length < path.size()) {
+      path.resize(length);
+      break;
+    }
+    path.resize(path.size() * 2);
+  }
+  const std::size_t slash = path.find_last_of(L"\\/");
+  std::wstring base = slash == std::wstring::npos ? path : path.substr(slash + 1);
+  const std::size_t dot = base.rfind(L'.');
+  if (dot != std::wstring::npos) base.resize(dot);
+  return FromWide(base.data(), base.size());
+}
+
+std::u16string Win32Platform::LoadMessage(std::uint32_t id) {
+  // With a zero length LoadStringW hands out the resource text in place.
+  const wchar_t* text = nullptr;
+  const int length = LoadStringW(GetModuleHandleW(nullptr), id,
+                                 reinterpret_cast<wchar_t*>(&text), 0);
+  if (length <= 0 || text == nullptr) return {};
+  return FromWide(text, static_cast<std::size_t>(length));
+}
+
+void Win32Platform::ShowNotice(std::u16string_view text,
+                               std::u16string_view caption,
+                               std::uint32_t style) {
+  MessageBoxW(nullptr, Wide(text).c_str(), Wide(caption).c_str(), style);
+}
+
+void Win32Platform::EndProcess(int code) { std::exit(code); }
+
+}  // namespace tarvox

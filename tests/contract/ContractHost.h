@@ -1,0 +1,49 @@
+// What a contract test needs besides the platform under test: a folder of its
+// own and ways to arrange files and keys that the tool itself never makes.
+// One host per backend: the in-memory machine natively, real Windows calls
+// under Wine. The same tests run against both.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <gtest/gtest.h>
+
+#include "platform/Platform.h"
+
+namespace tarvox::contract {
+
+class ContractHost {
+ public:
+  virtual ~ContractHost() = default;
+  virtual Platform& os() = 0;
+  // A new empty folder, as an absolute path without a trailing backslash.
+  virtual std::u16string NewFolder() = 0;
+  virtual void PutFile(std::u16string_view path, std::string_view bytes) = 0;
+  virtual std::optional<std::string> ReadFile(std::u16string_view path) = 0;
+  virtual void MakeReadOnly(std::u16string_view path) = 0;
+  // Keeps the file open with no sharing until the host goes.
+  virtual void HoldExclusively(std::u16string_view path) = 0;
+  // Opening the key with any right of `access` is refused from now on.
+  virtual void DenyKeyAccess(std::u16string_view path,
+                             std::uint32_t access) = 0;
+};
+
+std::unique_ptr<ContractHost> MakeContractHost();
+
+class Contract : public ::testing::Test {
+ protected:
+  std::unique_ptr<ContractHost> host_ = MakeContractHost();
+  Platform& os_ = host_->os();
+};
+
+// Bytes of UTF-16 text, for values and files.
+inline std::string Bytes(std::u16string_view text) {
+  return std::string(reinterpret_cast<const char*>(text.data()),
+                     text.size() * 2);
+}
+
+}  // namespace tarvox::contract

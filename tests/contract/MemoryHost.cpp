@@ -1,0 +1,46 @@
+// The contract host of the in-memory machine.
+#include <string>
+
+#include "contract/ContractHost.h"
+#include "platform/MemoryPlatform.h"
+
+namespace tarvox::contract {
+namespace {
+
+class MemoryHost final : public ContractHost {
+ public:
+  Platform& os() override { return machine_; }
+  std::u16string NewFolder() override {
+    std::u16string path = u"C:\\contract\\";
+    for (const char c : std::to_string(++folders_)) path += char16_t(c);
+    machine_.AddFolder(path);
+    return path;
+  }
+  void PutFile(std::u16string_view path, std::string_view bytes) override {
+    machine_.AddFile(path, bytes);
+  }
+  std::optional<std::string> ReadFile(std::u16string_view path) override {
+    return machine_.FileBytes(path);
+  }
+  void MakeReadOnly(std::u16string_view path) override {
+    machine_.SetReadOnly(path, true);
+  }
+  void HoldExclusively(std::u16string_view path) override {
+    machine_.HoldExclusively(path);
+  }
+  void DenyKeyAccess(std::u16string_view path, std::uint32_t access) override {
+    machine_.DenyAccess(path, access);
+  }
+
+ private:
+  MemoryPlatform machine_;
+  int folders_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<ContractHost> MakeContractHost() {
+  return std::make_unique<MemoryHost>();
+}
+
+}  // namespace tarvox::contract

@@ -1,0 +1,54 @@
+// The contract host of the real Windows calls (run under Wine).
+#include <windows.h>
+
+#include <vector>
+
+#include "contract/ContractHost.h"
+#include "platform/Win32Platform.h"
+#include "wine/WinTestSupport.h"
+
+namespace tarvox::contract {
+namespace {
+
+using wintest::Utf16;
+using wintest::Wide;
+
+class Win32Host final : public ContractHost {
+ public:
+  Platform& os() override { return platform_; }
+  std::u16string NewFolder() override {
+    const std::wstring path =
+        L"C:\\tarvox-contract\\" + std::to_wstring(GetCurrentProcessId()) +
+        L"-" + std::to_wstring(++folders_);
+    wintest::MakeFolders(path);
+    return Utf16(path);
+  }
+  void PutFile(std::u16string_view path, std::string_view bytes) override {
+    wintest::WriteFileBytes(Wide(path), std::string(bytes));
+  }
+  std::optional<std::string> ReadFile(std::u16string_view path) override {
+    return wintest::ReadFileBytes(Wide(path));
+  }
+  void MakeReadOnly(std::u16string_view path) override {
+    wintest::MakeReadOnly(Wide(path));
+  }
+  void HoldExclusively(std::u16string_view path) override {
+    held_.push_back(wintest::HoldExclusively(Wide(path)));
+  }
+  void DenyKeyAccess(std::u16string_view path, std::uint32_t access) override {
+    wintest::DenyKeyAccess(Wide(path), access);
+  }
+
+ private:
+  Win32Platform platform_;
+  std::vector<wintest::OwnedHandle> held_;
+  int folders_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<ContractHost> MakeContractHost() {
+  return std::make_unique<Win32Host>();
+}
+
+}  // namespace tarvox::contract

@@ -1,0 +1,162 @@
+// Where the run log goes, what its lines look like, and how it is finished.
+#include "unit/RunFixture.h"
+
+namespace tarvox::testing {
+namespace {
+
+constexpr std::u16string_view kAppPaths =
+    u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\orvane.exe";
+constexpr std::u16string_view kProduct = u"C:\\Program Files\\Orvane";
+
+class RunLogTest : public RunTest {
+ protected:
+  void RegisterProduct(std::u16string_view folder) {
+    machine_.PutString(kAppPaths, u"Path", folder);
+    machine_.AddFolder(folder);
+  }
+  // Opens the log as a run does, after reading the Windows folder.
+  int Open() {
+    g_systemRoot = u"C:\\windows";
+    return OpenRunLog(machine_);
+  }
+  std::optional<std::string> File(std::u16string_view folder,
+                                  std::u16string_view name) {
+    return machine_.FileBytes(std::u16string(folder) + u"\\" +
+                              std::u16string(name));
+  }
+};
+
+TEST_F(RunLogTest, GoesToTheRegisteredProductFolder) {
+  RegisterProduct(kProduct);
+  ASSERT_EQ(Open(), 1);
+  EXPECT_EQ(g_logDirectory, kProduct);
+  EXPECT_EQ(File(kProduct, u"TarvoxTmp.log"), "");
+}
+
+TEST_F(RunLogTest, GoesToTheWindowsFolderWithoutAUsableProductFolder) {
+  const std::u16string too_long = u"C:\\" + std::u16string(243, u'p');  // 246
+  const std::u16string far_too_long = u"C:\\" + std::u16string(257, u'p');
+  struct Case {
+    const char* what;
+    std::optional<std::u16string> path;  // nullopt: no "Path" value
+  };
+  const Case cases[] = {
+      {"not registered", std::nullopt},
+      {"empty Path", u""},
+      {"Path of 246 units: no room for the file name", too_long},
+      {"Path of 260 units", far_too_long},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ResetRunState();
+    MemoryPlatform fresh;
+    if (c.path) {
+      fresh.PutString(kAppPaths, u"Path", *c.path);
+      fresh.AddFolder(*c.path);
+    }
+    g_systemRoot = u"C:\\windows";
+    ASSERT_EQ(OpenRunLog(fresh), 1);
+    EXPECT_EQ(g_logDirectory, u"C:\\windows");
+    EXPECT_TRUE(fresh.FileExists(u"C:\\windows\\TarvoxTmp.log"));
+    RunLog.Close();
+  }
+}
+
+TEST_F(RunLogTest, TakesAFolderOf245UnitsAndOneThatEndsInABackslash) {
+  const std::u16string longest = u"C:\\" + std::u16string(242, u'p');
+  RegisterProduct(longest);
+  ASSERT_EQ(Open(), 1);
+  EXPECT_EQ(g_logDirectory, longest);
+  RunLog.Close();
+
+  ResetRunState();
+  RegisterProduct(u"C:\\Program Files\\Orvane\\");
+  ASSERT_EQ(Open(), 1);
+  EXPECT_EQ(g_logDirectory, u"C:\\Program Files\\Orvane\\");
+  EXPECT_TRUE(machine_.FileExists(u"C:\\Program Files\\Orvane\\TarvoxTmp.log"));
+}
+
+TEST_F(RunLogTest, PathDataWithoutNulEndsAtTheBuffersEnd) {
+  // 2048 bytes of letters: no NUL anywhere. Too long for a folder, so set
+  // aside, and nothing past the buffer was read.
+  machine_.PutValue(kAppPaths, u"Path", win::kRegSz, std::string(2048, 'a'));
+  ASSERT_EQ(Open(), 1);
+  EXPECT_EQ(g_logDirectory, u"C:\\windows");
+}
+
+TEST_F(RunLogTest, UnusableFolderMeansNoLogAndTheRunGoesOn) {
+  machine_.PutString(kAppPaths, u"Path", u"C:\\Removed Product");
+  EXPECT_EQ(Open(), 0);
+  EXPECT_FALSE(RunLog.is_open());
+  RunLog << u"lost" << kEndLine;  // must not fail
+  EXPECT_TRUE(machine_.AllFiles().empty());
+}
+
+TEST_F(RunLogTest, LinesAreJoinedPiecesEndedByCrLfInTheAnsiCodePage) {
+  RunLog << u"before the log opens" << kEndLine;
+  ASSERT_EQ(Open(), 1);
+  RunLog << Message::kCouldNotOpenKey << kEndLine;
+  RunLog << u"C:\\x\\flt.bak" << u" " << Message::kNotConverted << 5LL
+         << kEndLine;
+  RunLog << u"caf\u00e9 \u4e2d\u6587 ok" << kEndLine;
+  RunLog << u"one\ntwo" << kEndLine;
+  EXPECT_EQ(File(u"C:\\windows", u"TarvoxTmp.log"),
+            "Could not open key :\r\n"
+            "C:\\x\\flt.bak could not be converted, cause :5\r\n"
+            "caf\xe9 ?? ok\r\n"
+            "one\r\ntwo\r\n");
+}
+
+class FinishTest : public RunLogTest {
+ protected:
+  void SetUp() override {
+    RegisterProduct(kProduct);
+    ASSERT_EQ(Open(), 1);
+  }
+  std::u16string Temp() const { return std::u16string(kProduct) + u"\\TarvoxTmp.log"; }
+  std::u16string Final() const { return std::u16string(kProduct) + u"\\Tarvox.log"; }
+};
+
+TEST_F(FinishTest, EmptyLogIsRemovedAndTheOlderFinalLogKept) {
+  machine_.AddFile(Final(), "older run\r\n");
+  FinishRunLog(machine_);
+  EXPECT_FALSE(machine_.FileExists(Temp()));
+  EXPECT_EQ(machine_.FileBytes(Final()), "older run\r\n");
+}
+
+TEST_F(FinishTest, LogWithLinesReplacesTheFinalLog) {
+  machine_.AddFile(Final(), "older run\r\n");
+  RunLog << u"this run" << kEndLine;
+  FinishRunLog(machine_);
+  EXPECT_FALSE(machine_.FileExists(Temp()));
+  EXPECT_EQ(machine_.FileBytes(Final()), "this run\r\n");
+}
+
+TEST_F(FinishTest, FinalLogThatCannotBeRemovedLeavesTheNewLinesBesideIt) {
+  machine_.AddFile(Final(), "older run\r\n");
+  machine_.SetReadOnly(Final(), true);
+  RunLog << u"this run" << kEndLine;
+  FinishRunLog(machine_);
+  EXPECT_EQ(machine_.FileBytes(Temp()), "this run\r\n");
+  EXPECT_EQ(machine_.FileBytes(Final()), "older run\r\n");
+}
+
+TEST_F(FinishTest, FolderNamedLikeTheFinalLogStays) {
+  machine_.AddFolder(Final());
+  RunLog << u"this run" << kEndLine;
+  FinishRunLog(machine_);
+  EXPECT_EQ(machine_.FileBytes(Temp()), "this run\r\n");
+  EXPECT_TRUE(machine_.PathExists(Final()));
+}
+
+TEST_F(FinishTest, TempLogHeldByAnotherProgramLeavesBothLogsAlone) {
+  machine_.AddFile(Final(), "older run\r\n");
+  RunLog << u"this run" << kEndLine;
+  machine_.HoldExclusively(Temp());
+  FinishRunLog(machine_);
+  EXPECT_EQ(machine_.FileBytes(Temp()), "this run\r\n");
+  EXPECT_EQ(machine_.FileBytes(Final()), "older run\r\n");
+}
+
+}  // namespace
+}  // namespace tarvox::testing

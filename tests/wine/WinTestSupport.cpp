@@ -1,0 +1,229 @@
+#include "WinTestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace tarvox::wintest {
+
+std::wstring Wide(std::u16string_view text) {
+  return std::wstring(reinterpret_cast<const wchar_t*>(text.data()),
+                      text.size());
+}
+
+std::u16string Utf16(std::wstring_view text) {
+  return std::u16string(reinterpret_cast<const char16_t*>(text.data()),
+                        text.size());
+}
+
+std::string WideBytes(std::wstring_view text) {
+  return std::string(reinterpret_cast<const char*>(text.data()),
+                     text.size() * sizeof(wchar_t));
+}
+
+std::string MultiSzBytes(const std::vector<std::wstring>& entries) {
+  std::wstring units;
+  for (const auto& entry : entries) {
+    units += entry;
+    units += L'\0';
+  }
+  units += L'\0';
+  return WideBytes(units);
+}
+
+void PutValue(const std::wstring& key, const std::wstring& name, DWORD type,
+              const std::string& bytes, HKEY root) {
+  HKEY handle = nullptr;
+  LONG result = RegCreateKeyExW(root, key.c_str(), 0, nullptr, 0,
+                                KEY_SET_VALUE, nullptr, &handle, nullptr);
+  ASSERT_EQ(result, ERROR_SUCCESS) << "create key";
+  // A non-zero unit after the data keeps RegSetValueExW from adding a NUL
+  // to string data that has none: the bytes are stored as given.
+  std::string padded = bytes;
+  padded.append("\xff\xff", 2);
+  result = RegSetValueExW(handle, name.c_str(), 0, type,
+                          reinterpret_cast<const BYTE*>(padded.data()),
+                          static_cast<DWORD>(bytes.size()));
+  RegCloseKey(handle);
+  ASSERT_EQ(result, ERROR_SUCCESS) << "set value";
+}
+
+void PutString(const std::wstring& key, const std::wstring& name,
+               const std::wstring& text, HKEY root) {
+  PutValue(key, name, REG_SZ, WideBytes(std::wstring(text) + L'\0'), root);
+}
+
+void PutMultiSz(const std::wstring& key, const std::wstring& name,
+                const std::vector<std::wstring>& entries) {
+  PutValue(key, name, REG_MULTI_SZ, MultiSzBytes(entries));
+}
+
+void PutKey(const std::wstring& key) {
+  HKEY handle = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0,
+                            KEY_READ, nullptr, &handle, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(handle);
+}
+
+std::optional<RegValue> GetValue(const std::wstring& key,
+                                 const std::wstring& name) {
+  HKEY handle = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_QUERY_VALUE,
+                    &handle) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  RegValue value;
+  DWORD size = 0;
+  LONG result = RegQueryValueExW(handle, name.c_str(), nullptr, &value.type,
+                                 nullptr, &size);
+  if (result == ERROR_SUCCESS) {
+    value.bytes.assign(size, '\0');
+    result = RegQueryValueExW(handle, name.c_str(), nullptr, &value.type,
+                              reinterpret_cast<BYTE*>(value.bytes.data()),
+                              &size);
+    value.bytes.resize(size);
+  }
+  RegCloseKey(handle);
+  if (result != ERROR_SUCCESS) return std::nullopt;
+  return value;
+}
+
+bool KeyExists(const std::wstring& key) {
+  HKEY handle = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_QUERY_VALUE,
+                    &handle) != ERROR_SUCCESS) {
+    return false;
+  }
+  RegCloseKey(handle);
+  return true;
+}
+
+void DeleteKeyTree(const std::wstring& key) {
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str());
+  RegDeleteKeyW(HKEY_LOCAL_MACHINE, key.c_str());
+}
+
+void DenyKeyAccess(const std::wstring& key, DWORD access) {
+  HKEY handle = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, WRITE_DAC,
+                          &handle),
+            ERROR_SUCCESS);
+  SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+  PSID everyone = nullptr;
+  ASSERT_TRUE(AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0,
+                                       0, 0, 0, 0, &everyone));
+  const DWORD acl_size =
+      sizeof(ACL) + 2 * (sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(everyone));
+  std::vector<BYTE> acl_bytes(acl_size);
+  ACL* acl = reinterpret_cast<ACL*>(acl_bytes.data());
+  InitializeAcl(acl, acl_size, ACL_REVISION);
+  AddAccessDeniedAce(acl, ACL_REVISION, access, everyone);
+  AddAccessAllowedAce(acl, ACL_REVISION, KEY_ALL_ACCESS, everyone);
+  SECURITY_DESCRIPTOR descriptor;
+  InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+  SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE);
+  const LONG result =
+      RegSetKeySecurity(handle, DACL_SECURITY_INFORMATION, &descriptor);
+  RegCloseKey(handle);
+  FreeSid(everyone);
+  ASSERT_EQ(result, ERROR_SUCCESS) << "RegSetKeySecurity";
+}
+
+std::wstring WindowsFolder() {
+  wchar_t buffer[MAX_PATH] = {};
+  const DWORD length = GetEnvironmentVariableW(L"SystemRoot", buffer, MAX_PATH);
+  return std::wstring(buffer, length < MAX_PATH ? length : 0);
+}
+
+void MakeFolders(const std::wstring& path) {
+  for (std::size_t at = path.find(L'\\', 3); ; at = path.find(L'\\', at + 1)) {
+    CreateDirectoryW(path.substr(0, at).c_str(), nullptr);
+    if (at == std::wstring::npos) break;
+  }
+  ASSERT_NE(GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES)
+      << "could not make folder";
+}
+
+void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+  OwnedHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
+                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(file.valid()) << "create file, error " << GetLastError();
+  DWORD written = 0;
+  ASSERT_TRUE(WriteFile(file.get(), bytes.data(),
+                        static_cast<DWORD>(bytes.size()), &written, nullptr));
+  ASSERT_EQ(written, bytes.size());
+}
+
+std::optional<std::string> ReadFileBytes(const std::wstring& path) {
+  OwnedHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) return std::nullopt;
+  std::string bytes;
+  char chunk[4096];
+  DWORD got = 0;
+  while (ReadFile(file.get(), chunk, sizeof chunk, &got, nullptr) && got > 0) {
+    bytes.append(chunk, got);
+  }
+  return bytes;
+}
+
+bool FileExists(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+void MakeReadOnly(const std::wstring& path) {
+  ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
+}
+
+OwnedHandle::~OwnedHandle() {
+  if (valid()) CloseHandle(handle_);
+}
+
+OwnedHandle::OwnedHandle(OwnedHandle&& other) noexcept
+    : handle_(other.handle_) {
+  other.handle_ = INVALID_HANDLE_VALUE;
+}
+
+OwnedHandle& OwnedHandle::operator=(OwnedHandle&& other) noexcept {
+  if (this != &other) {
+    if (valid()) CloseHandle(handle_);
+    handle_ = other.handle_;
+    other.handle_ = INVALID_HANDLE_VALUE;
+  }
+  return *this;
+}
+
+OwnedHandle HoldExclusively(const std::wstring& path) {
+  OwnedHandle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                               nullptr));
+  EXPECT_TRUE(file.valid()) << "hold file, error " << GetLastError();
+  return file;
+}
+
+ProgramEnd RunProgram(const std::wstring& command_line, DWORD timeout_ms) {
+  std::wstring line = command_line;  // CreateProcessW may write into it
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0,
+                      nullptr, nullptr, &startup, &process)) {
+    ADD_FAILURE() << "CreateProcessW failed, error " << GetLastError();
+    return {};
+  }
+  OwnedHandle thread(process.hThread);
+  OwnedHandle owned(process.hProcess);
+  ProgramEnd end;
+  if (WaitForSingleObject(process.hProcess, timeout_ms) == WAIT_OBJECT_0) {
+    end.ended = true;
+    GetExitCodeProcess(process.hProcess, &end.exit_code);
+  } else {
+    TerminateProcess(process.hProcess, 1);
+    WaitForSingleObject(process.hProcess, 5000);
+  }
+  return end;
+}
+
+}  // namespace tarvox::wintest

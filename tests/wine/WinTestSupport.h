@@ -1,0 +1,80 @@
+// Win32 helpers for the Windows-side tests: arranging and reading registry
+// values and files, and starting programs with an exact command line. They
+// fail the current test (ADD_FAILURE) when Windows refuses a set-up step.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvox::wintest {
+
+std::wstring Wide(std::u16string_view text);
+std::u16string Utf16(std::wstring_view text);
+
+// --- Registry (HKEY_LOCAL_MACHINE unless a root is given) ---------------------
+struct RegValue {
+  DWORD type = 0;
+  std::string bytes;
+  bool operator==(const RegValue&) const = default;
+};
+
+void PutValue(const std::wstring& key, const std::wstring& name, DWORD type,
+              const std::string& bytes, HKEY root = HKEY_LOCAL_MACHINE);
+void PutString(const std::wstring& key, const std::wstring& name,
+               const std::wstring& text, HKEY root = HKEY_LOCAL_MACHINE);
+void PutMultiSz(const std::wstring& key, const std::wstring& name,
+                const std::vector<std::wstring>& entries);
+void PutKey(const std::wstring& key);
+std::optional<RegValue> GetValue(const std::wstring& key,
+                                 const std::wstring& name);
+bool KeyExists(const std::wstring& key);
+void DeleteKeyTree(const std::wstring& key);
+// Everyone is refused `access` on the key from now on.
+void DenyKeyAccess(const std::wstring& key, DWORD access);
+
+// REG_MULTI_SZ bytes of a list: each entry and its NUL, then the closing NUL.
+std::string MultiSzBytes(const std::vector<std::wstring>& entries);
+std::string WideBytes(std::wstring_view text);
+
+// --- Files ----------------------------------------------------------------------
+std::wstring WindowsFolder();  // %SystemRoot%
+void MakeFolders(const std::wstring& path);  // with every missing parent
+void WriteFileBytes(const std::wstring& path, const std::string& bytes);
+std::optional<std::string> ReadFileBytes(const std::wstring& path);
+bool FileExists(const std::wstring& path);
+void MakeReadOnly(const std::wstring& path);
+
+// An open file handle that closes itself.
+class OwnedHandle {
+ public:
+  explicit OwnedHandle(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
+  ~OwnedHandle();
+  OwnedHandle(OwnedHandle&& other) noexcept;
+  OwnedHandle& operator=(OwnedHandle&& other) noexcept;
+  OwnedHandle(const OwnedHandle&) = delete;
+  OwnedHandle& operator=(const OwnedHandle&) = delete;
+  HANDLE get() const { return handle_; }
+  bool valid() const {
+    return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+// Opens the file with no sharing, as another program holding it would.
+OwnedHandle HoldExclusively(const std::wstring& path);
+
+// --- Processes ------------------------------------------------------------------
+struct ProgramEnd {
+  bool ended = false;   // false: still running when the wait ran out (killed)
+  DWORD exit_code = 0;  // the whole 32-bit value, -1 reads 0xFFFFFFFF
+};
+// Starts the program with exactly this command line and waits for its end.
+ProgramEnd RunProgram(const std::wstring& command_line, DWORD timeout_ms);
+
+}  // namespace tarvox::wintest
