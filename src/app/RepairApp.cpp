@@ -3,6 +3,7 @@
 #include "app/CommandLine.h"
 #include "log/RunLog.h"
 #include "platform/RunState.h"
+#include "repair/CoInstaller.h"
 #include "resources/Catalogue.h"
 
 namespace tarvox {
@@ -23,7 +24,14 @@ void ReadSystemRoot(Platform& os) {
 
 // The repair checks, each once, in this fixed order. Each logs its own
 // problems; none stops the next, except missing rights on the class key.
-void RunRepairChecks(Platform&) {}
+// Their results are not needed.
+void RunRepairChecks(Platform& os) {
+  // (The class key's "LowerFilters" and "UpperFilters" come first, once
+  // they are repaired.)
+  CheckCoInstaller(os);
+  // (Then the critical-device entry's two lists, and the two filter
+  // properties of every CD-ROM device.)
+}
 
 }  // namespace
 

@@ -29,6 +29,7 @@ TEST_F(RunTest, WindowsOlderThanVersionFiveEndsWithMinusOneBeforeAnyCheck) {
 }
 
 TEST_F(RunTest, VersionFiveRunsToTheEnd) {
+  SeedQuietMachine();
   machine_.SetOsMajorVersion(5);
   EXPECT_EQ(RunTarvox(), 0);
   EXPECT_FALSE(machine_.FileExists(kWindowsTemp));
@@ -53,10 +54,62 @@ TEST_F(RunTest, WindowsFolderComesFromSystemRootWhenItFits) {
 }
 
 TEST_F(RunTest, TemporaryLogLeftByAnEarlierRunIsStartedAfresh) {
+  SeedQuietMachine();
   machine_.AddFile(kWindowsTemp, "Not supported platform\r\n");
   EXPECT_EQ(RunTarvox(), 0);
   EXPECT_FALSE(machine_.FileExists(kWindowsTemp));
   EXPECT_FALSE(machine_.FileExists(kWindowsFinal));
+}
+
+class NoticeTest : public RunTest {
+ protected:
+  // A run that removes the product's co-installer entry, so it changes the
+  // registry.
+  void SetUp() override {
+    machine_.PutMultiSz(
+        u"SYSTEM\\CurrentControlSet\\Control\\CoDeviceInstallers",
+        u"{4D36E965-E325-11CE-BFC1-08002BE10318}", {u"OrvaneCo.dll,Install"});
+  }
+};
+
+TEST_F(NoticeTest, ChangesAskForARebootUnlessSilent) {
+  EXPECT_EQ(RunTarvox(u"Tarvox.exe"), 0);
+  ASSERT_EQ(machine_.notices().size(), 1u);
+  const auto& notice = machine_.notices()[0];
+  EXPECT_EQ(notice.text,
+            u"There was some errors in the registry. The Tarvox corrected "
+            u"this.\n       System must be rebooted for changes to become "
+            u"effective.");
+  EXPECT_EQ(notice.caption, u"Tarvox");
+  EXPECT_EQ(notice.style, 0x40u);  // information icon, OK button
+}
+
+TEST_F(NoticeTest, SilentRunChangesTheSameAndShowsNothing) {
+  EXPECT_EQ(RunTarvox(u"Tarvox.exe -SILENT"), 0);
+  EXPECT_TRUE(machine_.notices().empty());
+  EXPECT_EQ(g_changesMade, 1);
+}
+
+TEST_F(NoticeTest, CaptionIsTheNameTheProgramWasSavedUnder) {
+  machine_.SetProgramBaseName(u"CdFix");
+  RunTarvox(u"CdFix.exe");
+  ASSERT_EQ(machine_.notices().size(), 1u);
+  EXPECT_EQ(machine_.notices()[0].caption, u"CdFix");
+}
+
+TEST_F(RunTest, NothingChangedMeansNoNotice) {
+  SeedQuietMachine();
+  EXPECT_EQ(RunTarvox(u"Tarvox.exe"), 0);
+  EXPECT_TRUE(machine_.notices().empty());
+}
+
+TEST_F(NoticeTest, RunWithoutALogStillRepairsAndAsks) {
+  machine_.PutString(
+      u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\orvane.exe",
+      u"Path", u"C:\\Removed Product");
+  EXPECT_EQ(RunTarvox(u"Tarvox.exe"), 0);
+  EXPECT_EQ(machine_.notices().size(), 1u);
+  EXPECT_TRUE(machine_.AllFiles().empty());
 }
 
 }  // namespace

@@ -27,6 +27,12 @@ class RunTest : public ::testing::Test {
     }
   }
 
+  // Every key the checks read exists and holds nothing to repair, so a run
+  // changes nothing and logs nothing.
+  void SeedQuietMachine() {
+    machine_.PutKey(u"SYSTEM\\CurrentControlSet\\Control\\CoDeviceInstallers");
+  }
+
   // The process-wide state starts anew for every run, as in a new process.
   static void ResetRunState() {
     RunLog.Close();

@@ -203,7 +203,9 @@ OwnedHandle HoldExclusively(const std::wstring& path) {
   return file;
 }
 
-ProgramEnd RunProgram(const std::wstring& command_line, DWORD timeout_ms) {
+ProgramEnd RunProgram(const std::wstring& command_line, DWORD timeout_ms,
+                      const std::function<void(DWORD)>& while_running) {
+  constexpr DWORD kPollMs = 50;
   std::wstring line = command_line;  // CreateProcessW may write into it
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
@@ -216,13 +218,16 @@ ProgramEnd RunProgram(const std::wstring& command_line, DWORD timeout_ms) {
   OwnedHandle thread(process.hThread);
   OwnedHandle owned(process.hProcess);
   ProgramEnd end;
-  if (WaitForSingleObject(process.hProcess, timeout_ms) == WAIT_OBJECT_0) {
-    end.ended = true;
-    GetExitCodeProcess(process.hProcess, &end.exit_code);
-  } else {
-    TerminateProcess(process.hProcess, 1);
-    WaitForSingleObject(process.hProcess, 5000);
+  for (DWORD waited = 0; waited < timeout_ms; waited += kPollMs) {
+    if (WaitForSingleObject(process.hProcess, kPollMs) == WAIT_OBJECT_0) {
+      end.ended = true;
+      GetExitCodeProcess(process.hProcess, &end.exit_code);
+      return end;
+    }
+    if (while_running) while_running(process.dwProcessId);
   }
+  TerminateProcess(process.hProcess, 1);
+  WaitForSingleObject(process.hProcess, 5000);
   return end;
 }
 

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -74,7 +75,10 @@ struct ProgramEnd {
   bool ended = false;   // false: still running when the wait ran out (killed)
   DWORD exit_code = 0;  // the whole 32-bit value, -1 reads 0xFFFFFFFF
 };
-// Starts the program with exactly this command line and waits for its end.
-ProgramEnd RunProgram(const std::wstring& command_line, DWORD timeout_ms);
+// Starts the program with exactly this command line and waits for its end,
+// calling `while_running` with its process id every 50 ms meanwhile. A
+// program still running after `timeout_ms` is killed.
+ProgramEnd RunProgram(const std::wstring& command_line, DWORD timeout_ms,
+                      const std::function<void(DWORD)>& while_running = {});
 
 }  // namespace tarvox::wintest

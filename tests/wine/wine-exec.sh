@@ -24,12 +24,25 @@ done
 tag=$(printf '%s' "$tag" | tr -c 'A-Za-z0-9._-' '_')
 
 export WINEDEBUG=${WINEDEBUG:--all}
-# Tests see no display unless they ask for one: message boxes then return at
-# once instead of waiting for a click.
-[ -n "${TARVOX_WINE_DISPLAY:-}" ] && export DISPLAY=$TARVOX_WINE_DISPLAY || unset DISPLAY
 
 "$(dirname "$0")/make-prefix.sh" "$root" "$root/prefixes/$name/$tag" || exit 1
 export WINEPREFIX=$root/prefixes/$name/$tag
+
+# Tests see no display unless they ask for one (TARVOX_WINE_XVFB=1): message
+# boxes then return at once instead of waiting for a click. Those that ask
+# get an X server of their own.
+unset DISPLAY
+xvfb_pid=
+if [ "${TARVOX_WINE_XVFB:-}" = 1 ]; then
+  Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 \
+    3>"$WINEPREFIX.display" </dev/null >/dev/null 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 100); do
+    [ -s "$WINEPREFIX.display" ] && break
+    sleep 0.05
+  done
+  export DISPLAY=:$(tr -d '\n' <"$WINEPREFIX.display")
+fi
 
 # Output goes through files: Wine's background processes inherit whatever
 # the first Wine process had, and a pipe held by them would keep the test
@@ -39,9 +52,10 @@ wine "$@" </dev/null >"$WINEPREFIX.out" 2>"$WINEPREFIX.err"
 status=$?
 wineserver -k >/dev/null 2>&1
 wineserver -w >/dev/null 2>&1
+[ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
 cat "$WINEPREFIX.out"
 cat "$WINEPREFIX.err" >&2
 if [ "$status" -eq 0 ]; then
-  rm -rf "$WINEPREFIX" "$WINEPREFIX.out" "$WINEPREFIX.err"
+  rm -rf "$WINEPREFIX" "$WINEPREFIX.out" "$WINEPREFIX.err" "$WINEPREFIX.display"
 fi
 exit "$status"

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test:
+#   native       the logic against the in-memory machine, and the platform
+#                contract on that machine
+#   native-asan  the same under AddressSanitizer and UBSan
+#   fuzz         the libFuzzer targets, each for a bounded number of runs
+#   windows      Tarvox.exe cross-built with mingw-w64; the platform contract
+#                on the real Win32 calls and Tarvox.exe end to end, under Wine
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-tools.sh
+
+mkdir -p build/logs
+# Runs a build step quietly; shows its output only when it fails.
+quietly() {
+  local log=build/logs/$1.log
+  shift
+  "$@" >"$log" 2>&1 || { cat "$log"; echo "failed: $*" >&2; exit 1; }
+}
+
+for preset in native native-asan fuzz windows; do
+  echo "=== $preset"
+  quietly "$preset-configure" cmake --preset "$preset"
+  quietly "$preset-build" cmake --build --preset "$preset"
+  ctest --preset "$preset"
+done

@@ -1,0 +1,70 @@
+#include "repair/CoInstaller.h"
+
+#include <algorithm>
+
+#include "log/RunLog.h"
+#include "multisz/MultiSz.h"
+#include "platform/RegKey.h"
+#include "platform/RunState.h"
+
+namespace tarvox {
+namespace {
+
+// An entry names its DLL first, as "name.dll,EntryPoint": the file name is
+// the text up to the first "." and the three units after it, or the whole
+// entry when it is shorter. (So "x.dllx" names "x.dll", and "a.b.dll"
+// names "a.b.d".) Empty when there is no "." at all.
+std::u16string CoInstallerFileName(std::u16string_view entry) {
+  const std::size_t dot = entry.find(u'.');
+  if (dot == std::u16string_view::npos) return {};
+  return std::u16string(entry.substr(0, dot + 4));
+}
+
+}  // namespace
+
+int CheckCoInstaller(Platform& os) {
+  RegKey key(os);
+  if (key.Open(kCoDeviceInstallersKey,
+               win::kKeyQueryValue | win::kKeySetValue) != win::kSuccess) {
+    RunLog << Message::kCouldNotOpenKey << kEndLine;
+    RunLog << kCoDeviceInstallersKey << kEndLine;
+    return 0;
+  }
+
+  MultiSz list;
+  std::uint32_t type = 0;
+  std::uint32_t size = MultiSz::kBytes;
+  // A value that cannot be read holds nothing to judge: a missing one, and
+  // one larger than the buffer, after which Windows leaves the buffer's
+  // content undefined. Either is passed over. Any other type is read as a
+  // list as it stands.
+  if (QueryValueZeroFill(key, kCdromClassGuid, &type, list.data(), &size) !=
+      win::kSuccess) {
+    return 0;
+  }
+
+  // Only the first product entry is judged.
+  const std::vector<std::u16string> entries = MultiSzEntries(list);
+  const auto product = std::find_if(
+      entries.begin(), entries.end(), [](const std::u16string& entry) {
+        return entry.find(kProductCoInstallerMarker) != std::u16string::npos;
+      });
+  if (product == entries.end()) return 0;
+  const std::u16string file_name = CoInstallerFileName(*product);
+  if (file_name.empty()) return 0;
+  if (os.PathExists(g_systemRoot + u"\\system32\\" + file_name)) return 1;
+
+  MultiSzRemove(&list, product->c_str());
+  // What is left is written back; an empty list as 4 zero bytes, the value
+  // is kept.
+  const auto bytes = static_cast<std::uint32_t>(MultiSzLength(&list) * 2 + 4);
+  // The reboot notice says the registry was corrected: it is asked for only
+  // when Windows took the write.
+  if (key.SetValue(kCdromClassGuid, win::kRegMultiSz, list.data(), bytes) ==
+      win::kSuccess) {
+    g_changesMade = 1;
+  }
+  return 0;
+}
+
+}  // namespace tarvox
