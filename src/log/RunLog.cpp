@@ -130,12 +130,17 @@ void FinishRunLog(Platform& os) {
     return;
   }
   const std::u16string final_path = folder + std::u16string(kFinalLogName);
-  // A final log that cannot be removed (read-only, held open) stays, and the
-  // new lines stay under the temporary name beside it.
-  if (os.PathExists(final_path) && os.RemoveFile(final_path) != win::kSuccess) {
+  // The new log takes the old one's place in one step, or nothing changes:
+  // the older log is never removed unless the new one replaces it. (A log
+  // viewer holding the temporary log open makes the move fail; deleting the
+  // older log first would then lose it.) A read-only older log is kept, and
+  // the new lines stay under the temporary name beside it.
+  std::uint32_t attributes = 0;
+  if (os.GetAttributes(final_path, &attributes) == win::kSuccess &&
+      (attributes & win::kFileAttributeReadOnly) != 0) {
     return;
   }
-  os.RenameFile(temp_path, final_path);
+  os.RenameReplacing(temp_path, final_path);
 }
 
 }  // namespace tarvox

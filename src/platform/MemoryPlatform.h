@@ -65,7 +65,10 @@ class MemoryPlatform final : public Platform {
   void CloseDevices(DeviceSetHandle set) override;
 
   bool PathExists(std::u16string_view path) override;
+  Status GetAttributes(std::u16string_view path,
+                       std::uint32_t* attributes) override;
   Status RenameFile(std::u16string_view from, std::u16string_view to) override;
+  Status RenameReplacing(std::u16string_view from, std::u16string_view to) override;
   Status RemoveFile(std::u16string_view path) override;
   Status FileLength(std::u16string_view path, std::uint64_t* length) override;
   Status CreateWriteFile(std::u16string_view path, FileHandle* file) override;
@@ -115,6 +118,13 @@ class MemoryPlatform final : public Platform {
   void SetReadOnly(std::u16string_view path, bool read_only);
   // Another process holds the file open without sharing it.
   void HoldExclusively(std::u16string_view path);
+  // Another process reads the file, sharing reading and writing but not
+  // deletion, as a log viewer does: the file can still be opened, written
+  // and measured, but not renamed, replaced or deleted.
+  void HoldShared(std::u16string_view path);
+  // The folder relative paths resolve against; the root of drive C at
+  // first.
+  void SetCurrentFolder(std::u16string_view folder);
   std::optional<std::string> FileBytes(std::u16string_view path) const;
   bool FileExists(std::u16string_view path) const;
   // The paths of all files (not folders), in their stored spelling.
@@ -156,6 +166,7 @@ class MemoryPlatform final : public Platform {
     bool folder = false;
     bool read_only = false;
     bool held_exclusively = false;
+    bool held_shared = false;
     int open_for_write = 0;
     std::string bytes;
   };
@@ -180,6 +191,9 @@ class MemoryPlatform final : public Platform {
   bool ParentFolderExists(std::u16string_view normalized) const;
   Node* FindNode(std::u16string_view path);
   const Node* FindNode(std::u16string_view path) const;
+  // Whether a handle without delete sharing is open on the file: its own
+  // writer or another program's.
+  static bool HeldWithoutDeleteSharing(const Node& node);
 
   Key root_;
   std::map<KeyHandle, OpenKeyState> open_keys_;
@@ -191,6 +205,7 @@ class MemoryPlatform final : public Platform {
 
   std::map<std::u16string, Node> files_;  // keyed by FoldPath
   std::map<FileHandle, OpenFileState> open_files_;
+  std::u16string current_folder_ = u"C:\\";
   FileHandle next_file_ = 1;
 
   std::set<std::u16string> mutexes_;

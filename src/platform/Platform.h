@@ -49,6 +49,11 @@ inline constexpr std::uint32_t kKeyEnumerateSubKeys = 0x0008;
 inline constexpr std::uint32_t kSpdrpUpperFilters = 17;
 inline constexpr std::uint32_t kSpdrpLowerFilters = 18;
 
+// File attributes (GetFileAttributesW).
+inline constexpr std::uint32_t kFileAttributeReadOnly = 0x0001;
+inline constexpr std::uint32_t kFileAttributeDirectory = 0x0010;
+inline constexpr std::uint32_t kFileAttributeReparsePoint = 0x0400;
+
 // Message box styles.
 inline constexpr std::uint32_t kMbOk = 0x00;
 inline constexpr std::uint32_t kMbIconInformation = 0x40;
@@ -61,6 +66,10 @@ using FileHandle = std::uintptr_t;
 inline constexpr KeyHandle kNoKey = 0;
 inline constexpr DeviceSetHandle kNoDeviceSet = 0;
 inline constexpr FileHandle kNoFile = 0;
+
+// Units a file search takes as wildcards. No file name holds one, so a path
+// with one of them names no file.
+inline constexpr std::u16string_view kSearchWildcards = u"*?<>\"";
 
 class Platform {
  public:
@@ -126,12 +135,26 @@ class Platform {
   // --- Files --------------------------------------------------------------
 
   // FindFirstFileW on one exact path: true for a file or a folder. A path
-  // holding the wildcards '*' or '?' names no file and gives false.
+  // holding any unit the search takes as a wildcard ('*', '?', '<', '>' or
+  // '"') names no file and gives false.
   virtual bool PathExists(std::u16string_view path) = 0;
-  // MoveFileW: fails when `to` exists.
+  // GetFileAttributesW: the attributes of a file or folder, 2 or 3 when
+  // there is none.
+  virtual Status GetAttributes(std::u16string_view path,
+                               std::uint32_t* attributes) = 0;
+  // MoveFileW: fails when `to` exists (183), and with 32 while another
+  // program holds `from` open without sharing its deletion.
   virtual Status RenameFile(std::u16string_view from,
                             std::u16string_view to) = 0;
-  // DeleteFileW: 5 for a read-only file or a folder.
+  // MoveFileExW with MOVEFILE_REPLACE_EXISTING: `from` takes the place of
+  // `to` in one step, or nothing changes. Fails with 32 while `from` is held
+  // open without sharing its deletion, and with 5 while `to` is held open or
+  // is a folder. (Windows also refuses a read-only `to`; Wine run as root
+  // does not, so callers test the attribute themselves.)
+  virtual Status RenameReplacing(std::u16string_view from,
+                             std::u16string_view to) = 0;
+  // DeleteFileW: 5 for a read-only file or a folder, 32 while another
+  // program holds the file open without sharing its deletion.
   virtual Status RemoveFile(std::u16string_view path) = 0;
   // Opens the file for reading and takes its length in bytes.
   virtual Status FileLength(std::u16string_view path,
@@ -144,7 +167,9 @@ class Platform {
   // back in a buffer.
   virtual Status AppendToFile(FileHandle file, std::string_view bytes) = 0;
   virtual void CloseFile(FileHandle file) = 0;
-  // Text in the ANSI code page, one '?' for each character it cannot hold.
+  // Text in the ANSI code page, as WideCharToMultiByte with no best fit
+  // gives it: '?' for each UTF-16 unit the code page cannot hold, so a
+  // character outside the Basic Multilingual Plane becomes "??".
   virtual std::string ToAnsi(std::u16string_view text) = 0;
 
   // --- Process ------------------------------------------------------------

@@ -166,8 +166,11 @@ void Win32Platform::CloseDevices(DeviceSetHandle set) {
 
 bool Win32Platform::PathExists(std::u16string_view path) {
   // A file search would take wildcards as a pattern and "find" a file the
-  // path does not name; no file name can hold them.
-  if (path.find_first_of(u"*?") != std::u16string_view::npos) return false;
+  // path does not name ("OrvaneCo.dl>" finds "OrvaneCo.dll"); no file name
+  // can hold them.
+  if (path.find_first_of(kSearchWildcards) != std::u16string_view::npos) {
+    return false;
+  }
   WIN32_FIND_DATAW found;
   const HANDLE search = FindFirstFileW(Wide(path).c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return false;
@@ -175,9 +178,23 @@ bool Win32Platform::PathExists(std::u16string_view path) {
   return true;
 }
 
+Status Win32Platform::GetAttributes(std::u16string_view path,
+                                    std::uint32_t* attributes) {
+  const DWORD found = GetFileAttributesW(Wide(path).c_str());
+  if (found == INVALID_FILE_ATTRIBUTES) return GetLastError();
+  *attributes = found;
+  return ERROR_SUCCESS;
+}
+
 Status Win32Platform::RenameFile(std::u16string_view from,
                                  std::u16string_view to) {
   return LastErrorUnless(MoveFileW(Wide(from).c_str(), Wide(to).c_str()));
+}
+
+Status Win32Platform::RenameReplacing(std::u16string_view from,
+                                  std::u16string_view to) {
+  return LastErrorUnless(MoveFileExW(Wide(from).c_str(), Wide(to).c_str(),
+                                     MOVEFILE_REPLACE_EXISTING));
 }
 
 Status Win32Platform::RemoveFile(std::u16string_view path) {

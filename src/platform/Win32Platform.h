@@ -35,7 +35,10 @@ class Win32Platform final : public Platform {
   void CloseDevices(DeviceSetHandle set) override;
 
   bool PathExists(std::u16string_view path) override;
+  Status GetAttributes(std::u16string_view path,
+                       std::uint32_t* attributes) override;
   Status RenameFile(std::u16string_view from, std::u16string_view to) override;
+  Status RenameReplacing(std::u16string_view from, std::u16string_view to) override;
   Status RemoveFile(std::u16string_view path) override;
   Status FileLength(std::u16string_view path, std::uint64_t* length) override;
   Status CreateWriteFile(std::u16string_view path, FileHandle* file) override;

@@ -27,6 +27,12 @@ class ContractHost {
   virtual void MakeReadOnly(std::u16string_view path) = 0;
   // Keeps the file open with no sharing until the host goes.
   virtual void HoldExclusively(std::u16string_view path) = 0;
+  // Keeps the file open for reading, sharing reading and writing but not
+  // deletion, as a log viewer does, until the host goes.
+  virtual void HoldShared(std::u16string_view path) = 0;
+  // Makes `folder` the current folder, against which relative paths
+  // resolve.
+  virtual void EnterFolder(std::u16string_view folder) = 0;
   // Opening the key with any right of `access` is refused from now on.
   virtual void DenyKeyAccess(std::u16string_view path,
                              std::uint32_t access) = 0;

@@ -28,6 +28,12 @@ class MemoryHost final : public ContractHost {
   void HoldExclusively(std::u16string_view path) override {
     machine_.HoldExclusively(path);
   }
+  void HoldShared(std::u16string_view path) override {
+    machine_.HoldShared(path);
+  }
+  void EnterFolder(std::u16string_view folder) override {
+    machine_.SetCurrentFolder(folder);
+  }
   void DenyKeyAccess(std::u16string_view path, std::uint32_t access) override {
     machine_.DenyAccess(path, access);
   }

@@ -86,6 +86,69 @@ TEST_F(RegistryContract, ValueLargerThanTheBufferAsksForMoreAndTouchesNothing) {
   for (const unsigned char byte : buffer) ASSERT_EQ(byte, 0xAB);
 }
 
+// A start type is read into a 4-byte number: only what the query wrote may
+// be judged.
+TEST_F(RegistryContract, QueryIntoFourBytesFillsWhatFitsAndNoMore) {
+  const RegKey key = MakeKey(u"Start");
+  const char data[] = "\x01\x02\x03\x04\x05\x06\x07\x08";
+  struct Case {
+    std::u16string_view name;
+    std::uint32_t bytes;
+    Status status;
+    std::uint32_t number;  // as read, 0xAAAAAAAA before the query
+  };
+  const Case cases[] = {
+      {u"Zero", 0, win::kSuccess, 0xAAAAAAAA},
+      {u"Two", 2, win::kSuccess, 0xAAAA0201},
+      {u"Four", 4, win::kSuccess, 0x04030201},
+      {u"Eight", 8, win::kMoreData, 0xAAAAAAAA},
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(key.SetValue(c.name, win::kRegBinary, data, c.bytes),
+              win::kSuccess);
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.name.begin(), c.name.end()));
+    std::uint32_t number = 0xAAAAAAAA;
+    std::uint32_t size = sizeof number;
+    EXPECT_EQ(key.QueryValue(c.name, nullptr, &number, &size), c.status);
+    EXPECT_EQ(size, c.bytes);
+    EXPECT_EQ(number, c.number);
+  }
+  std::uint32_t number = 0xAAAAAAAA;
+  std::uint32_t size = sizeof number;
+  EXPECT_EQ(key.QueryValue(u"Missing", nullptr, &number, &size),
+            win::kFileNotFound);
+  EXPECT_EQ(number, 0xAAAAAAAAu);
+}
+
+// A service's image path is read into 260 units: 259 and a NUL fit.
+TEST_F(RegistryContract, TextOf259UnitsFitsA520ByteBufferAndLongerDoesNot) {
+  const RegKey key = MakeKey(u"ImagePath");
+  const std::u16string fits = std::u16string(259, u'p') + u'\0';
+  const std::u16string over = std::u16string(260, u'q') + u'\0';
+  ASSERT_EQ(key.SetValue(u"Fits", win::kRegExpandSz, fits.data(), 520),
+            win::kSuccess);
+  ASSERT_EQ(key.SetValue(u"Over", win::kRegExpandSz, over.data(), 522),
+            win::kSuccess);
+  std::array<char16_t, 260> buffer;
+  buffer.fill(u'#');
+  std::uint32_t type = 0;
+  std::uint32_t size = sizeof buffer;
+  ASSERT_EQ(key.QueryValue(u"Fits", &type, buffer.data(), &size),
+            win::kSuccess);
+  EXPECT_EQ(size, 520u);
+  EXPECT_EQ(type, win::kRegExpandSz);
+  EXPECT_EQ(std::u16string_view(buffer.data()), std::u16string(259, u'p'));
+
+  buffer.fill(u'#');
+  size = sizeof buffer;
+  EXPECT_EQ(key.QueryValue(u"Over", &type, buffer.data(), &size),
+            win::kMoreData);
+  EXPECT_EQ(size, 522u);
+  EXPECT_EQ(buffer[0], u'#');
+}
+
 TEST_F(RegistryContract, MissingValueIsNotFoundForQueryAndDelete) {
   const RegKey key = MakeKey(u"Missing");
   std::array<unsigned char, 16> buffer{};

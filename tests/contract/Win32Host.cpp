@@ -35,6 +35,12 @@ class Win32Host final : public ContractHost {
   void HoldExclusively(std::u16string_view path) override {
     held_.push_back(wintest::HoldExclusively(Wide(path)));
   }
+  void HoldShared(std::u16string_view path) override {
+    held_.push_back(wintest::HoldShared(Wide(path)));
+  }
+  void EnterFolder(std::u16string_view folder) override {
+    ASSERT_TRUE(SetCurrentDirectoryW(Wide(folder).c_str()));
+  }
   void DenyKeyAccess(std::u16string_view path, std::uint32_t access) override {
     wintest::DenyKeyAccess(Wide(path), access);
   }

@@ -158,5 +158,36 @@ TEST_F(FinishTest, TempLogHeldByAnotherProgramLeavesBothLogsAlone) {
   EXPECT_EQ(machine_.FileBytes(Final()), "older run\r\n");
 }
 
+// A support technician tailing a log holds it open with read and write
+// sharing, the only way anyone can open it while Tarvox writes. The older log
+// must survive whatever the finishing step cannot do.
+TEST_F(FinishTest, LogViewerNeverCostsTheOlderLog) {
+  struct Case {
+    const char* what;
+    bool view_temp;
+    bool view_final;
+  };
+  const Case cases[] = {
+      {"viewer on the temporary log", true, false},
+      {"viewer on the older log", false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ResetRunState();
+    MemoryPlatform fresh;
+    fresh.AddFolder(kProduct);
+    fresh.PutString(kAppPaths, u"Path", kProduct);
+    g_systemRoot = u"C:\\windows";
+    ASSERT_EQ(OpenRunLog(fresh), 1);
+    fresh.AddFile(Final(), "older run\r\n");
+    RunLog << u"this run" << kEndLine;
+    if (c.view_temp) fresh.HoldShared(Temp());
+    if (c.view_final) fresh.HoldShared(Final());
+    FinishRunLog(fresh);
+    EXPECT_EQ(fresh.FileBytes(Final()), "older run\r\n");
+    EXPECT_EQ(fresh.FileBytes(Temp()), "this run\r\n");
+  }
+}
+
 }  // namespace
 }  // namespace tarvox::testing

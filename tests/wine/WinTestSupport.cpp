@@ -203,6 +203,14 @@ OwnedHandle HoldExclusively(const std::wstring& path) {
   return file;
 }
 
+OwnedHandle HoldShared(const std::wstring& path) {
+  OwnedHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  EXPECT_TRUE(file.valid()) << "view file, error " << GetLastError();
+  return file;
+}
+
 ProgramEnd RunProgram(const std::wstring& command_line, DWORD timeout_ms,
                       const std::function<void(DWORD)>& while_running) {
   constexpr DWORD kPollMs = 50;

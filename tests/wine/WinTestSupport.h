@@ -69,6 +69,9 @@ class OwnedHandle {
 
 // Opens the file with no sharing, as another program holding it would.
 OwnedHandle HoldExclusively(const std::wstring& path);
+// Opens the file for reading, sharing reading and writing but not deletion,
+// as a log viewer does.
+OwnedHandle HoldShared(const std::wstring& path);
 
 // --- Processes ------------------------------------------------------------------
 struct ProgramEnd {

@@ -1,0 +1,286 @@
+// The in-memory machine's files and folders: Windows paths, resolved as
+// Windows resolves them, with the sharing and attributes the tool meets.
+#include <algorithm>
+#include <iterator>
+#include <utility>
+
+#include "platform/MemoryFold.h"
+#include "platform/MemoryPlatform.h"
+
+namespace tarvox {
+
+MemoryPlatform::Node MemoryPlatform::NewNode(std::u16string_view path,
+                                            bool folder) {
+  Node node;
+  node.path = std::u16string(path);
+  node.folder = folder;
+  return node;
+}
+
+std::u16string MemoryPlatform::Normalize(std::u16string_view path) const {
+  std::u16string text(path);
+  std::replace(text.begin(), text.end(), u'/', u'\\');
+  // Make it absolute against the current folder (a drive-relative "X:name"
+  // is taken from the root of its drive).
+  if (text.size() >= 2 && text[1] == u':') {
+    if (text.size() == 2 || text[2] != u'\\') text.insert(2, u"\\");
+  } else if (!text.empty() && text[0] == u'\\') {
+    text.insert(0, current_folder_.substr(0, 2));
+  } else {
+    text.insert(0, current_folder_ + u"\\");
+  }
+  // Resolve the parts after the drive.
+  std::vector<std::u16string> parts;
+  std::size_t at = 3;
+  while (at <= text.size()) {
+    const std::size_t cut = std::min(text.find(u'\\', at), text.size());
+    const std::u16string part = text.substr(at, cut - at);
+    if (part == u"..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != u".") {
+      parts.push_back(part);
+    }
+    at = cut + 1;
+  }
+  std::u16string result = text.substr(0, 2);
+  for (const auto& part : parts) result += u"\\" + part;
+  // A name that ends in a separator names no file.
+  if (text.size() > 3 && text.back() == u'\\') result += u'\\';
+  if (parts.empty()) result += u'\\';
+  return result;
+}
+
+std::u16string MemoryPlatform::FoldPath(std::u16string_view normalized) {
+  return memory::Fold(normalized);
+}
+
+std::u16string MemoryPlatform::ParentOf(std::u16string_view normalized) {
+  const std::size_t cut = normalized.rfind(u'\\');
+  if (cut == std::u16string_view::npos || cut <= 2) {
+    return std::u16string(normalized.substr(0, 3));
+  }
+  return std::u16string(normalized.substr(0, cut));
+}
+
+bool MemoryPlatform::ParentFolderExists(
+    std::u16string_view normalized) const {
+  if (normalized.back() == u'\\') return false;  // no name after the folder
+  const std::u16string parent = ParentOf(normalized);
+  if (parent.size() <= 3) return true;  // the root of a drive
+  const Node* folder = FindNode(parent);
+  return folder != nullptr && folder->folder;
+}
+
+const MemoryPlatform::Node* MemoryPlatform::FindNode(
+    std::u16string_view path) const {
+  const std::u16string normalized = Normalize(path);
+  if (normalized.size() > 3 && normalized.back() == u'\\') return nullptr;
+  const auto it = files_.find(FoldPath(normalized));
+  return it == files_.end() ? nullptr : &it->second;
+}
+
+MemoryPlatform::Node* MemoryPlatform::FindNode(std::u16string_view path) {
+  return const_cast<Node*>(std::as_const(*this).FindNode(path));
+}
+
+bool MemoryPlatform::HeldWithoutDeleteSharing(const Node& node) {
+  return node.held_exclusively || node.held_shared || node.open_for_write > 0;
+}
+
+bool MemoryPlatform::PathExists(std::u16string_view path) {
+  if (path.find_first_of(kSearchWildcards) != std::u16string_view::npos) {
+    return false;
+  }
+  return FindNode(path) != nullptr;
+}
+
+Status MemoryPlatform::GetAttributes(std::u16string_view path,
+                                     std::uint32_t* attributes) {
+  const Node* node = FindNode(path);
+  if (node == nullptr) {
+    return ParentFolderExists(Normalize(path)) ? win::kFileNotFound
+                                               : win::kPathNotFound;
+  }
+  constexpr std::uint32_t kArchive = 0x20;
+  *attributes = node->folder ? win::kFileAttributeDirectory
+                             : kArchive | (node->read_only
+                                               ? win::kFileAttributeReadOnly
+                                               : 0);
+  return win::kSuccess;
+}
+
+Status MemoryPlatform::RenameFile(std::u16string_view from,
+                                  std::u16string_view to) {
+  Node* source = FindNode(from);
+  if (source == nullptr) return win::kFileNotFound;
+  if (FindNode(to) != nullptr) return win::kAlreadyExists;
+  const std::u16string target = Normalize(to);
+  if (!ParentFolderExists(target)) return win::kPathNotFound;
+  if (HeldWithoutDeleteSharing(*source)) return win::kSharingViolation;
+  Node moved = *source;
+  moved.path = target;
+  files_.erase(FoldPath(Normalize(from)));
+  files_[FoldPath(target)] = std::move(moved);
+  return win::kSuccess;
+}
+
+Status MemoryPlatform::RenameReplacing(std::u16string_view from,
+                                   std::u16string_view to) {
+  Node* source = FindNode(from);
+  if (source == nullptr) return win::kFileNotFound;
+  const std::u16string target = Normalize(to);
+  if (!ParentFolderExists(target)) return win::kPathNotFound;
+  if (HeldWithoutDeleteSharing(*source)) return win::kSharingViolation;
+  if (const Node* replaced = FindNode(to)) {
+    // Windows refuses a read-only target; Wine run as root does not, and
+    // callers test the attribute themselves.
+    if (replaced->folder || replaced->read_only ||
+        HeldWithoutDeleteSharing(*replaced)) {
+      return win::kAccessDenied;
+    }
+  }
+  Node moved = *source;
+  moved.path = target;
+  files_.erase(FoldPath(Normalize(from)));
+  files_[FoldPath(target)] = std::move(moved);
+  return win::kSuccess;
+}
+
+Status MemoryPlatform::RemoveFile(std::u16string_view path) {
+  Node* node = FindNode(path);
+  if (node == nullptr) return win::kFileNotFound;
+  if (node->folder || node->read_only) return win::kAccessDenied;
+  if (HeldWithoutDeleteSharing(*node)) return win::kSharingViolation;
+  files_.erase(FoldPath(Normalize(path)));
+  return win::kSuccess;
+}
+
+Status MemoryPlatform::FileLength(std::u16string_view path,
+                                  std::uint64_t* length) {
+  const Node* node = FindNode(path);
+  if (node == nullptr) return win::kFileNotFound;
+  if (node->folder) return win::kAccessDenied;
+  if (node->held_exclusively) return win::kSharingViolation;
+  *length = node->bytes.size();
+  return win::kSuccess;
+}
+
+Status MemoryPlatform::CreateWriteFile(std::u16string_view path,
+                                       FileHandle* file) {
+  const std::u16string normalized = Normalize(path);
+  if (!ParentFolderExists(normalized)) return win::kPathNotFound;
+  const std::u16string key = FoldPath(normalized);
+  auto it = files_.find(key);
+  if (it != files_.end()) {
+    Node& node = it->second;
+    if (node.folder || node.read_only) return win::kAccessDenied;
+    if (node.held_exclusively) return win::kSharingViolation;
+    node.bytes.clear();
+  } else {
+    it = files_.emplace(key, NewNode(normalized, false)).first;
+  }
+  ++it->second.open_for_write;
+  *file = next_file_++;
+  open_files_[*file] = {key};
+  return win::kSuccess;
+}
+
+Status MemoryPlatform::AppendToFile(FileHandle file, std::string_view bytes) {
+  const auto it = open_files_.find(file);
+  if (it == open_files_.end()) return 6;  // ERROR_INVALID_HANDLE
+  files_.at(it->second.key).bytes += bytes;
+  return win::kSuccess;
+}
+
+void MemoryPlatform::CloseFile(FileHandle file) {
+  const auto it = open_files_.find(file);
+  if (it == open_files_.end()) return;
+  const auto node = files_.find(it->second.key);
+  if (node != files_.end()) --node->second.open_for_write;
+  open_files_.erase(it);
+}
+
+namespace {
+
+// The characters Windows-1252 puts at bytes 0x80 to 0x9F, as Windows maps
+// them with no best fit: the five bytes the code page leaves unassigned
+// stand for the C1 controls of the same number.
+constexpr char16_t kWindows1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+char AnsiByte(char16_t unit) {
+  if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF)) {
+    return static_cast<char>(unit);
+  }
+  for (std::size_t byte = 0; byte < std::size(kWindows1252High); ++byte) {
+    if (kWindows1252High[byte] == unit) return static_cast<char>(0x80 + byte);
+  }
+  return '?';
+}
+
+}  // namespace
+
+std::string MemoryPlatform::ToAnsi(std::u16string_view text) {
+  // The in-memory machine's code page is Windows-1252. Like Windows, it
+  // converts unit by unit: each half of a surrogate pair becomes a '?'.
+  std::string bytes;
+  bytes.reserve(text.size());
+  for (const char16_t unit : text) bytes += AnsiByte(unit);
+  return bytes;
+}
+
+void MemoryPlatform::AddFolder(std::u16string_view path) {
+  const std::u16string normalized = Normalize(path);
+  if (normalized.size() <= 3) return;
+  AddFolder(ParentOf(normalized));
+  files_.try_emplace(FoldPath(normalized), NewNode(normalized, true));
+}
+
+void MemoryPlatform::AddFile(std::u16string_view path, std::string_view bytes) {
+  const std::u16string normalized = Normalize(path);
+  AddFolder(ParentOf(normalized));
+  Node& node = files_[FoldPath(normalized)];
+  node = NewNode(normalized, false);
+  node.bytes = std::string(bytes);
+}
+
+void MemoryPlatform::SetReadOnly(std::u16string_view path, bool read_only) {
+  if (Node* node = FindNode(path)) node->read_only = read_only;
+}
+
+void MemoryPlatform::HoldExclusively(std::u16string_view path) {
+  if (Node* node = FindNode(path)) node->held_exclusively = true;
+}
+
+void MemoryPlatform::SetCurrentFolder(std::u16string_view folder) {
+  current_folder_ = Normalize(folder);
+}
+
+void MemoryPlatform::HoldShared(std::u16string_view path) {
+  if (Node* node = FindNode(path)) node->held_shared = true;
+}
+
+std::optional<std::string> MemoryPlatform::FileBytes(
+    std::u16string_view path) const {
+  const Node* node = FindNode(path);
+  if (node == nullptr || node->folder) return std::nullopt;
+  return node->bytes;
+}
+
+bool MemoryPlatform::FileExists(std::u16string_view path) const {
+  const Node* node = FindNode(path);
+  return node != nullptr && !node->folder;
+}
+
+std::vector<std::u16string> MemoryPlatform::AllFiles() const {
+  std::vector<std::u16string> paths;
+  for (const auto& [_, node] : files_) {
+    if (!node.folder) paths.push_back(node.path);
+  }
+  return paths;
+}
+
+}  // namespace tarvox

@@ -1,0 +1,296 @@
+// The in-memory machine's registry: keys below HKEY_LOCAL_MACHINE with their
+// values, handles with the access they were opened for, and the set-up and
+// read-back methods the tests use.
+#include <algorithm>
+#include <cstring>
+
+#include "platform/MemoryFold.h"
+#include "platform/MemoryPlatform.h"
+
+namespace tarvox {
+namespace {
+
+using memory::Fold;
+
+// Splits a registry path at its backslashes. A trailing backslash is allowed;
+// an empty name inside the path is not.
+std::optional<std::vector<std::u16string_view>> SplitKeyPath(
+    std::u16string_view path) {
+  std::vector<std::u16string_view> parts;
+  while (!path.empty()) {
+    const std::size_t cut = path.find(u'\\');
+    const std::u16string_view part = path.substr(0, cut);
+    if (part.empty()) return std::nullopt;
+    parts.push_back(part);
+    if (cut == std::u16string_view::npos) break;
+    path.remove_prefix(cut + 1);
+  }
+  return parts;
+}
+
+bool IsStringType(std::uint32_t type) {
+  return type == win::kRegSz || type == win::kRegExpandSz ||
+         type == win::kRegMultiSz;
+}
+
+char16_t UnitAt(const void* data, std::size_t byte_offset) {
+  char16_t unit;
+  std::memcpy(&unit, static_cast<const unsigned char*>(data) + byte_offset,
+              sizeof unit);
+  return unit;
+}
+
+}  // namespace
+
+MemoryPlatform::Key* MemoryPlatform::FindKey(std::u16string_view path) const {
+  const auto parts = SplitKeyPath(path);
+  if (!parts) return nullptr;
+  const Key* key = &root_;
+  for (const auto part : *parts) {
+    const auto it = key->subkeys.find(Fold(part));
+    if (it == key->subkeys.end()) return nullptr;
+    key = it->second.get();
+  }
+  return const_cast<Key*>(key);
+}
+
+MemoryPlatform::Key* MemoryPlatform::MakeKey(std::u16string_view path) {
+  const auto parts = SplitKeyPath(path);
+  if (!parts) return nullptr;
+  Key* key = &root_;
+  for (const auto part : *parts) {
+    auto& slot = key->subkeys[Fold(part)];
+    if (!slot) {
+      slot = std::make_unique<Key>();
+      slot->name = std::u16string(part);
+    }
+    key = slot.get();
+  }
+  return key;
+}
+
+MemoryPlatform::Value* MemoryPlatform::FindValue(Key& key,
+                                                 std::u16string_view name) {
+  const std::u16string folded = Fold(name);
+  for (auto& value : key.values) {
+    if (Fold(value.name) == folded) return &value;
+  }
+  return nullptr;
+}
+
+KeyHandle MemoryPlatform::NewHandle(Key* key, std::uint32_t access) {
+  const KeyHandle handle = next_key_++;
+  open_keys_[handle] = {key, access};
+  return handle;
+}
+
+Status MemoryPlatform::Lookup(KeyHandle handle, std::uint32_t needed,
+                              Key** key) const {
+  const auto it = open_keys_.find(handle);
+  if (it == open_keys_.end()) return 6;  // ERROR_INVALID_HANDLE
+  if ((it->second.access & needed) != needed) return win::kAccessDenied;
+  *key = it->second.key;
+  return win::kSuccess;
+}
+
+Status MemoryPlatform::OpenKey(std::u16string_view path, std::uint32_t access,
+                               KeyHandle* key) {
+  ++key_opens_;
+  Key* found = FindKey(path);
+  if (found == nullptr) return win::kFileNotFound;
+  if ((found->denied_access & access) != 0) return win::kAccessDenied;
+  *key = NewHandle(found, access);
+  return win::kSuccess;
+}
+
+Status MemoryPlatform::CreateKey(std::u16string_view path,
+                                 std::uint32_t access, KeyHandle* key) {
+  ++key_opens_;
+  Key* existing = FindKey(path);
+  if (existing != nullptr && (existing->denied_access & access) != 0) {
+    return win::kAccessDenied;
+  }
+  Key* made = existing != nullptr ? existing : MakeKey(path);
+  if (made == nullptr) return 123;  // ERROR_INVALID_NAME
+  *key = NewHandle(made, access);
+  return win::kSuccess;
+}
+
+Status MemoryPlatform::QueryValue(KeyHandle handle, std::u16string_view name,
+                                  std::uint32_t* type, void* data,
+                                  std::uint32_t* size) {
+  Key* key = nullptr;
+  if (const Status status = Lookup(handle, win::kKeyQueryValue, &key)) {
+    return status;
+  }
+  if (data != nullptr && size == nullptr) return win::kInvalidParameter;
+  const Value* value = FindValue(*key, name);
+  if (value == nullptr) return win::kFileNotFound;
+  const auto stored = static_cast<std::uint32_t>(value->bytes.size());
+  if (type != nullptr) *type = value->type;
+  if (size == nullptr) return win::kSuccess;
+  if (data != nullptr) {
+    const std::uint32_t capacity = *size;
+    if (capacity < stored) {
+      *size = stored;
+      return win::kMoreData;  // the buffer is left as it was
+    }
+    std::memcpy(data, value->bytes.data(), stored);
+    // Like Windows, a string whose last unit is not NUL gets a NUL unit after
+    // it when the buffer has room; the size returned does not count it.
+    if (IsStringType(value->type) && stored >= 2 &&
+        std::size_t{stored} + 2 <= capacity && UnitAt(data, stored - 2) != 0) {
+      std::memset(static_cast<unsigned char*>(data) + stored, 0, 2);
+    }
+  }
+  *size = stored;
+  return win::kSuccess;
+}
+
+Status MemoryPlatform::SetValue(KeyHandle handle, std::u16string_view name,
+                                std::uint32_t type, const void* data,
+                                std::uint32_t size) {
+  Key* key = nullptr;
+  if (const Status status = Lookup(handle, win::kKeySetValue, &key)) {
+    return status;
+  }
+  if (key->write_failure != 0) return key->write_failure;
+  if (data == nullptr && size != 0) return 998;  // ERROR_NOACCESS
+  // Windows stores the NUL that follows string data the caller forgot to
+  // count.
+  if (IsStringType(type) && size >= 2 && UnitAt(data, (size / 2 - 1) * 2) != 0 &&
+      UnitAt(data, (size / 2) * 2) == 0) {
+    size += 2;
+  }
+  const std::string bytes(static_cast<const char*>(data), size);
+  if (Value* value = FindValue(*key, name)) {
+    value->type = type;
+    value->bytes = bytes;
+  } else {
+    key->values.push_back({std::u16string(name), type, bytes});
+  }
+  return win::kSuccess;
+}
+
+Status MemoryPlatform::DeleteValue(KeyHandle handle,
+                                   std::u16string_view name) {
+  Key* key = nullptr;
+  if (const Status status = Lookup(handle, win::kKeySetValue, &key)) {
+    return status;
+  }
+  if (key->write_failure != 0) return key->write_failure;
+  const std::u16string folded = Fold(name);
+  const auto it =
+      std::find_if(key->values.begin(), key->values.end(),
+                   [&](const Value& value) { return Fold(value.name) == folded; });
+  if (it == key->values.end()) return win::kFileNotFound;
+  key->values.erase(it);
+  return win::kSuccess;
+}
+
+namespace {
+
+// The common part of the two enumerations: copy `text` and its NUL into
+// `name` when it fits the capacity in `length`.
+Status CopyEnumeratedName(std::u16string_view text, char16_t* name,
+                          std::uint32_t* length) {
+  if (name == nullptr || length == nullptr) return win::kInvalidParameter;
+  if (text.size() + 1 > *length) return win::kMoreData;
+  std::copy(text.begin(), text.end(), name);
+  name[text.size()] = u'\0';
+  *length = static_cast<std::uint32_t>(text.size());
+  return win::kSuccess;
+}
+
+}  // namespace
+
+Status MemoryPlatform::EnumKey(KeyHandle handle, std::uint32_t index,
+                               char16_t* name, std::uint32_t* length) {
+  Key* key = nullptr;
+  if (const Status status = Lookup(handle, win::kKeyEnumerateSubKeys, &key)) {
+    return status;
+  }
+  if (index >= key->subkeys.size()) return win::kNoMoreItems;
+  auto it = key->subkeys.begin();
+  std::advance(it, index);
+  return CopyEnumeratedName(it->second->name, name, length);
+}
+
+Status MemoryPlatform::EnumValue(KeyHandle handle, std::uint32_t index,
+                                 char16_t* name, std::uint32_t* length) {
+  Key* key = nullptr;
+  if (const Status status = Lookup(handle, win::kKeyQueryValue, &key)) {
+    return status;
+  }
+  if (index >= key->values.size()) return win::kNoMoreItems;
+  return CopyEnumeratedName(key->values[index].name, name, length);
+}
+
+void MemoryPlatform::CloseKey(KeyHandle key) { open_keys_.erase(key); }
+
+void MemoryPlatform::PutValue(std::u16string_view path,
+                              std::u16string_view name, std::uint32_t type,
+                              std::string_view bytes) {
+  Key* key = MakeKey(path);
+  if (Value* value = FindValue(*key, name)) {
+    value->type = type;
+    value->bytes = std::string(bytes);
+  } else {
+    key->values.push_back({std::u16string(name), type, std::string(bytes)});
+  }
+}
+
+void MemoryPlatform::PutString(std::u16string_view path,
+                               std::u16string_view name,
+                               std::u16string_view text) {
+  std::string bytes(reinterpret_cast<const char*>(text.data()),
+                    text.size() * 2);
+  bytes.append(2, '\0');
+  PutValue(path, name, win::kRegSz, bytes);
+}
+
+void MemoryPlatform::PutMultiSz(std::u16string_view path,
+                                std::u16string_view name,
+                                const std::vector<std::u16string>& entries) {
+  std::u16string units;
+  for (const auto& entry : entries) {
+    units += entry;
+    units += u'\0';
+  }
+  units += u'\0';
+  PutValue(path, name, win::kRegMultiSz,
+           std::string(reinterpret_cast<const char*>(units.data()),
+                       units.size() * 2));
+}
+
+void MemoryPlatform::PutDword(std::u16string_view path,
+                              std::u16string_view name, std::uint32_t value) {
+  PutValue(path, name, win::kRegDword,
+           std::string(reinterpret_cast<const char*>(&value), sizeof value));
+}
+
+void MemoryPlatform::PutKey(std::u16string_view path) { MakeKey(path); }
+
+std::optional<MemoryPlatform::StoredValue> MemoryPlatform::GetValue(
+    std::u16string_view path, std::u16string_view name) const {
+  Key* key = FindKey(path);
+  if (key == nullptr) return std::nullopt;
+  const Value* value = FindValue(*key, name);
+  if (value == nullptr) return std::nullopt;
+  return StoredValue{value->type, value->bytes};
+}
+
+bool MemoryPlatform::KeyExists(std::u16string_view path) const {
+  return FindKey(path) != nullptr;
+}
+
+void MemoryPlatform::DenyAccess(std::u16string_view path,
+                                std::uint32_t access) {
+  MakeKey(path)->denied_access |= access;
+}
+
+void MemoryPlatform::FailWrites(std::u16string_view path, Status status) {
+  MakeKey(path)->write_failure = status;
+}
+
+}  // namespace tarvox

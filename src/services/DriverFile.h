@@ -1,0 +1,76 @@
+// Where a service's driver file lies, whether it is there, and bringing a
+// missing one back from the ".bak" copy beside it. The only place the tool
+// touches files other than its log.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/Platform.h"
+
+namespace tarvox {
+
+// How a service's "ImagePath" names its driver file, and so where the file
+// is looked for. Windows loads a driver from the ImagePath as the kernel
+// reads it: a path that does not begin with a backslash is relative to the
+// Windows folder, "\SystemRoot\" is the Windows folder, and "\??\X:\" is the
+// drive path after it. The file is looked for exactly there, never relative
+// to the tool's current folder, which is an installer's, not Windows'.
+enum class ImagePathForm {
+  // No ImagePath: the Windows driver folder, "<service name>.sys".
+  kDefault = 0,
+  // "%SystemRoot%\...": the Windows folder with the rest.
+  kSystemRootVariable = 1,
+  // "System32\DRIVERS\flt.sys", or any path relative to the Windows folder.
+  kRelative = 2,
+  // "\SystemRoot\...": the Windows folder with the rest.
+  kSystemRootPrefix = 3,
+  // "\??\D:\Tools\flt.sys": the drive path after the second backslash.
+  kNtDrivePath = 4,
+  // "D:\Tools\flt.sys": taken as it stands.
+  kAbsolute = 5,
+  // Nowhere the tool can look: another environment variable, another NT
+  // path ("\Device\...", "\??\UNC\..."), a drive-relative "D:flt.sys", or a
+  // path that needs the Windows folder when it is unknown. The driver file
+  // is then not judged.
+  kUnknown = 6,
+};
+
+struct DriverFileLocation {
+  ImagePathForm form = ImagePathForm::kUnknown;
+  std::u16string path;  // empty for kUnknown
+};
+
+// Where the driver file of `serviceName` lies, given its ImagePath (empty
+// when it has none) and the Windows folder (`windowsFolder`, no trailing
+// backslash; empty when unknown). Only the backslash separates folders in
+// the rules; prefixes compare with the letters A to Z folded.
+DriverFileLocation LocateDriverFile(std::u16string_view imagePath,
+                                    std::u16string_view serviceName,
+                                    std::u16string_view windowsFolder);
+
+// The path of a file's backup copy: the path without its last three units,
+// whatever they are, followed by "bak" ("flt.sys" gives "flt.bak", "filter"
+// gives "filbak"; a path of fewer than three units gives "bak").
+std::u16string BackupPathOf(std::u16string_view path);
+
+// The file-error cause a failed rename reports, from its Windows error:
+// 2 file not found, 3 bad path, 4 too many open files, 5 access denied,
+// 6 invalid file, 7 removal of the current folder, 9 bad seek, 10 hardware
+// error, 11 sharing violation, 12 lock violation, 13 disk full, 1 for any
+// other error.
+int FileErrorCause(Status error);
+
+// 1 when the service's driver file is present, has just been restored from
+// its backup, or cannot be located (see ImagePathForm::kUnknown, and an
+// ImagePath or service key that cannot be read whole); 0 when it is missing
+// and could not be restored. Logs each missing file and each restore, and
+// raises g_changesMade for a restore.
+int CheckDriverFile(Platform& os, std::u16string_view serviceName);
+
+// Renames the backup copy of the missing file at `path` to `path`: 1 when
+// that succeeded (g_changesMade raised), 0 when there is no backup or the
+// rename failed (logged, with the rename's cause).
+int RestoreDriverFromBackup(Platform& os, std::u16string_view path);
+
+}  // namespace tarvox
