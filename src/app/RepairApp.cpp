@@ -4,6 +4,7 @@
 #include "log/RunLog.h"
 #include "platform/RunState.h"
 #include "repair/CoInstaller.h"
+#include "repair/KeyFilterList.h"
 #include "resources/Catalogue.h"
 
 namespace tarvox {
@@ -26,11 +27,12 @@ void ReadSystemRoot(Platform& os) {
 // problems; none stops the next, except missing rights on the class key.
 // Their results are not needed.
 void RunRepairChecks(Platform& os) {
-  // (The class key's "LowerFilters" and "UpperFilters" come first, once
-  // they are repaired.)
+  RepairClassFilterList(os, u"LowerFilters");
+  RepairClassFilterList(os, u"UpperFilters");
   CheckCoInstaller(os);
-  // (Then the critical-device entry's two lists, and the two filter
-  // properties of every CD-ROM device.)
+  RepairCriticalDeviceFilterList(os, u"LowerFilters");
+  RepairCriticalDeviceFilterList(os, u"UpperFilters");
+  // (Then the two filter properties of every CD-ROM device.)
 }
 
 }  // namespace

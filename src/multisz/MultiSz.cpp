@@ -109,10 +109,10 @@ Status QueryValueZeroFill(const RegKey& key, std::u16string_view value_name,
 }
 
 int ValueExists(const RegKey& key, std::u16string_view value_name) {
-  std::array<unsigned char, MultiSz::kBytes> scratch{};
-  std::uint32_t size = scratch.size();
-  return key.QueryValue(value_name, nullptr, scratch.data(), &size) ==
-                 win::kSuccess
+  // Asked for its size only, a value of any size answers: a backup too large
+  // for a list buffer still exists and must not be overwritten.
+  std::uint32_t size = 0;
+  return key.QueryValue(value_name, nullptr, nullptr, &size) == win::kSuccess
              ? 1
              : 0;
 }

@@ -65,8 +65,8 @@ Status QueryValueZeroFill(const RegKey& key, std::u16string_view value_name,
                           std::uint32_t* type, void* data,
                           std::uint32_t* size);
 
-// 1 when the value can be read into 2048 bytes (of any type, empty too),
-// else 0: a larger value counts as absent. The key needs KEY_QUERY_VALUE.
+// 1 when the value exists, of any type and any size (empty too), else 0.
+// The key needs KEY_QUERY_VALUE.
 int ValueExists(const RegKey& key, std::u16string_view value_name);
 
 // Stores the list as REG_MULTI_SZ of byte_length + 4 bytes, or deletes the

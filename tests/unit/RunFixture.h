@@ -9,6 +9,7 @@
 #include "log/RunLog.h"
 #include "platform/MemoryPlatform.h"
 #include "platform/RunState.h"
+#include "repair/KeyFilterList.h"
 
 namespace tarvox::testing {
 
@@ -31,6 +32,8 @@ class RunTest : public ::testing::Test {
   // changes nothing and logs nothing.
   void SeedQuietMachine() {
     machine_.PutKey(u"SYSTEM\\CurrentControlSet\\Control\\CoDeviceInstallers");
+    machine_.PutKey(kCdromClassKey);
+    machine_.PutKey(kCdromCriticalDeviceKey);
   }
 
   // The process-wide state starts anew for every run, as in a new process.

@@ -90,7 +90,7 @@ TEST(ReadServiceValue, ReadsTheTextOrSaysWhyItCouldNot) {
     std::uint32_t type;
     std::optional<std::u16string> units;  // nullopt: no value
     int result;
-    std::u16string_view out;  // "(untouched)" when not read
+    std::u16string out;  // "(untouched)" when not read
   };
   const std::u16string longest(259, u'p');
   const Case cases[] = {

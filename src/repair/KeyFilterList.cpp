@@ -1,0 +1,86 @@
+#include "repair/KeyFilterList.h"
+
+#include <string>
+
+#include "log/RunLog.h"
+#include "repair/FilterList.h"
+
+namespace tarvox {
+namespace {
+
+// The name of the backup a repair writes: "_1" keeps the first list ever
+// repaired and is never written again; "_2" holds the list before the latest
+// repair. A "_1" of any size counts, so the first list is never lost.
+std::u16string BackupValueName(const RegKey& key,
+                               std::u16string_view valueName) {
+  std::u16string first(valueName);
+  first += u"_1";
+  if (ValueExists(key, first) == 0) return first;
+  std::u16string latest(valueName);
+  latest += u"_2";
+  return latest;
+}
+
+}  // namespace
+
+int RepairFilterListInKey(Platform& os, const FilterListKey& where,
+                          std::u16string_view valueName) {
+  RegKey key(os);
+  const Status opened =
+      key.Open(where.path, win::kKeyQueryValue | win::kKeySetValue);
+  if (opened == win::kAccessDenied && where.ends_run_when_denied) {
+    RunLog << Message::kNotEnoughRights << kEndLine;
+    os.EndProcess(-1);
+  }
+  if (opened != win::kSuccess) {
+    RunLog << Message::kCouldNotOpenKey << kEndLine;
+    RunLog << where.path << kEndLine;
+    return 0;
+  }
+
+  // A value that is missing or larger than the buffer is left alone.
+  ListAsRead read;
+  read.size = MultiSz::kBytes;
+  if (QueryValueZeroFill(key, valueName, &read.type, read.list.data(),
+                         &read.size) != win::kSuccess) {
+    return 0;
+  }
+  // Every other type is judged as a list as it stands.
+  if (read.type == win::kRegSz) {
+    SingleStringToList(&read);
+    if (key.SetValue(valueName, win::kRegMultiSz, read.list.data(),
+                     read.size) != win::kSuccess) {
+      return 0;
+    }
+  }
+
+  if (MultiSzLength(&read.list) == 0) {
+    // An empty list is removed; no backup is needed, and no reboot. A value
+    // of another type that holds no name is not a list at all: it stays.
+    if (read.type == win::kRegMultiSz) key.DeleteValue(valueName);
+    return 1;
+  }
+
+  MultiSz working;
+  MultiSzCopy(&working, &read.list);
+  if (!PruneFilterList(os, read.list, &working)) return 1;
+
+  if (WriteBackupValue(key, BackupValueName(key, valueName), read) == 0) {
+    return 0;
+  }
+  const int written = WriteMultiSzOrDelete(
+      key, valueName, &working,
+      static_cast<std::uint32_t>(2 * MultiSzLength(&working)));
+  return written == 1 || !where.fails_when_list_not_written ? 1 : 0;
+}
+
+int RepairClassFilterList(Platform& os, std::u16string_view valueName) {
+  return RepairFilterListInKey(os, kClassFilterLists, valueName);
+}
+
+int RepairCriticalDeviceFilterList(Platform& os,
+                                   std::u16string_view valueName) {
+  return RepairFilterListInKey(os, kCriticalDeviceFilterLists, valueName);
+}
+
+}  // namespace tarvox

@@ -1,0 +1,268 @@
+// The filter lists of the class key and the critical-device entry: judged,
+// backed up, pruned, and what the two keys do differently.
+#include "repair/KeyFilterList.h"
+#include "unit/RunFixture.h"
+
+namespace tarvox::testing {
+namespace {
+
+constexpr std::u16string_view kServices = u"SYSTEM\\CurrentControlSet\\Services\\";
+constexpr std::u16string_view kDrivers = u"C:\\windows\\system32\\drivers\\";
+using Entries = std::vector<std::u16string>;
+
+std::string Utf16Bytes(std::u16string_view units) {
+  return std::string(reinterpret_cast<const char*>(units.data()),
+                     units.size() * 2);
+}
+
+std::string ListBytes(const Entries& entries) {
+  std::u16string units;
+  for (const auto& entry : entries) units += entry + u'\0';
+  return Utf16Bytes(units + u'\0');
+}
+
+// The machine every case starts from:
+//   good, good2    start with the system, driver present
+//   ondemand       started on demand by Plug and Play, driver present
+//   off            disabled, driver present
+//   offbak         disabled, driver missing with a ".bak" copy beside it
+//   nodriver       starts with the system, no driver and no copy
+//   (gone)         no service at all
+void SeedServices(MemoryPlatform& machine) {
+  const std::pair<std::u16string_view, std::uint32_t> services[] = {
+      {u"good", 1}, {u"good2", 0}, {u"ondemand", 3}, {u"off", 4},
+      {u"offbak", 4}, {u"nodriver", 2}};
+  for (const auto& [name, start] : services) {
+    machine.PutDword(std::u16string(kServices) + std::u16string(name), u"Start",
+                     start);
+  }
+  for (const auto name : {u"good", u"good2", u"ondemand", u"off"}) {
+    machine.AddFile(std::u16string(kDrivers) + name + u".sys", "MZ");
+  }
+  machine.AddFile(std::u16string(kDrivers) + u"offbak.bak", "MZ");
+}
+
+class KeyFilterListTest : public RunTest {
+ protected:
+  static MemoryPlatform::StoredValue Multi(const Entries& entries) {
+    return {win::kRegMultiSz, ListBytes(entries)};
+  }
+};
+
+TEST_F(KeyFilterListTest, JudgesEveryNameAndBacksUpTheListAsRead) {
+  using Value = std::optional<MemoryPlatform::StoredValue>;
+  struct Case {
+    const char* what;
+    MemoryPlatform::StoredValue before;
+    Value first_backup_before;  // "LowerFilters_1" already there
+    Value after;                // nullopt: the value is gone
+    Value first_backup;
+    Value latest_backup;
+    int changed;
+    std::string log;
+  };
+  const auto same = [](const MemoryPlatform::StoredValue& v) { return Value(v); };
+  const auto list = Multi({u"good", u"gone", u"good2"});
+  const auto typed = [](std::uint32_t type, std::u16string_view units) {
+    return MemoryPlatform::StoredValue{type, Utf16Bytes(units)};
+  };
+  const Case cases[] = {
+      {"a name without a service goes", list, std::nullopt,
+       Multi({u"good", u"good2"}), same(list), std::nullopt, 1, ""},
+      {"every name valid: nothing written", Multi({u"good", u"GOOD2"}),
+       std::nullopt, Multi({u"good", u"GOOD2"}), std::nullopt, std::nullopt, 0,
+       ""},
+      {"on demand is how Plug and Play starts filters: it stays",
+       Multi({u"ondemand"}), std::nullopt, Multi({u"ondemand"}), std::nullopt,
+       std::nullopt, 0, ""},
+      {"a disabled service goes; the list is then empty and deleted",
+       Multi({u"off"}), std::nullopt, std::nullopt, Multi({u"off"}),
+       std::nullopt, 1, ""},
+      {"both spellings go at the first", Multi({u"off", u"OFF", u"good"}),
+       std::nullopt, Multi({u"good"}), Multi({u"off", u"OFF", u"good"}),
+       std::nullopt, 1, ""},
+      {"a disabled service's missing driver is restored, the name still goes",
+       Multi({u"offbak", u"good"}), std::nullopt, Multi({u"good"}),
+       Multi({u"offbak", u"good"}), std::nullopt, 1,
+       "No ImagePath and driver file into default image path not found for:  "
+       "offbak\r\n"},
+      {"a missing driver without a copy: both lines, the name goes",
+       Multi({u"nodriver"}), std::nullopt, std::nullopt, Multi({u"nodriver"}),
+       std::nullopt, 1,
+       "No ImagePath and driver file into default image path not found for:  "
+       "nodriver\r\nBackup driver file has not been found:  "
+       "C:\\windows\\system32\\drivers\\nodriver.bak\r\n"},
+      {"a second repair goes to _2 and keeps _1", list, Multi({u"first"}),
+       Multi({u"good", u"good2"}), Multi({u"first"}), same(list), 1, ""},
+      {"a _1 too large for a list buffer still counts", list,
+       MemoryPlatform::StoredValue{win::kRegBinary, std::string(4000, 'x')},
+       Multi({u"good", u"good2"}),
+       MemoryPlatform::StoredValue{win::kRegBinary, std::string(4000, 'x')},
+       same(list), 1, ""},
+      {"an empty list is deleted without a backup or a reboot",
+       typed(win::kRegMultiSz, std::u16string_view(u"\0\0", 2)), std::nullopt,
+       std::nullopt, std::nullopt, std::nullopt, 0, ""},
+      {"no data at all is an empty list too", typed(win::kRegMultiSz, u""),
+       std::nullopt, std::nullopt, std::nullopt, std::nullopt, 0, ""},
+      {"a single string becomes a list of its name, with no backup",
+       typed(win::kRegSz, std::u16string_view(u"good\0", 5)), std::nullopt,
+       Multi({u"good"}), std::nullopt, std::nullopt, 0, ""},
+      {"a single string stored without its NUL is closed all the same",
+       typed(win::kRegSz, u"good"), std::nullopt, Multi({u"good"}),
+       std::nullopt, std::nullopt, 0, ""},
+      {"what follows a single string's NUL never was a filter",
+       typed(win::kRegSz, std::u16string_view(u"good\0gone\0", 10)),
+       std::nullopt, Multi({u"good"}), std::nullopt, std::nullopt, 0, ""},
+      {"a converted single string that fails is backed up converted",
+       typed(win::kRegSz, std::u16string_view(u"gone\0", 5)), std::nullopt,
+       std::nullopt, Multi({u"gone"}), std::nullopt, 1, ""},
+      {"an expandable string that passes stays as it is",
+       typed(win::kRegExpandSz, std::u16string_view(u"good\0", 5)),
+       std::nullopt, typed(win::kRegExpandSz, std::u16string_view(u"good\0", 5)),
+       std::nullopt, std::nullopt, 0, ""},
+      {"an expandable string that fails keeps its type in the backup",
+       typed(win::kRegExpandSz, std::u16string_view(u"gone\0", 5)),
+       std::nullopt, std::nullopt,
+       typed(win::kRegExpandSz, std::u16string_view(u"gone\0", 5)),
+       std::nullopt, 1, ""},
+      {"binary data holding no name is not a list: it stays",
+       MemoryPlatform::StoredValue{win::kRegBinary, std::string(6, '\0')},
+       std::nullopt,
+       MemoryPlatform::StoredValue{win::kRegBinary, std::string(6, '\0')},
+       std::nullopt, std::nullopt, 0, ""},
+      {"a number is judged as a list and kept whole in the backup",
+       MemoryPlatform::StoredValue{win::kRegDword, std::string("\x41\0\0\0", 4)},
+       std::nullopt, std::nullopt,
+       MemoryPlatform::StoredValue{win::kRegDword, std::string("\x41\0\0\0", 4)},
+       std::nullopt, 1, ""},
+      {"garbage after the closing entry is kept in the backup",
+       typed(win::kRegMultiSz, std::u16string_view(u"gone\0\0junk", 10)),
+       std::nullopt, std::nullopt,
+       typed(win::kRegMultiSz, std::u16string_view(u"gone\0\0junk", 10)),
+       std::nullopt, 1, ""},
+      {"a value over 2048 bytes is left alone",
+       MemoryPlatform::StoredValue{win::kRegMultiSz, std::string(2050, 'a')},
+       std::nullopt,
+       MemoryPlatform::StoredValue{win::kRegMultiSz, std::string(2050, 'a')},
+       std::nullopt, std::nullopt, 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ResetRunState();
+    MemoryPlatform machine;
+    SeedServices(machine);
+    g_systemRoot = u"C:\\windows";
+    OpenRunLog(machine);
+    machine.PutValue(kCdromClassKey, u"LowerFilters", c.before.type,
+                     c.before.bytes);
+    if (c.first_backup_before) {
+      machine.PutValue(kCdromClassKey, u"LowerFilters_1",
+                       c.first_backup_before->type,
+                       c.first_backup_before->bytes);
+    }
+    RepairClassFilterList(machine, u"LowerFilters");
+    const auto value = [&](std::u16string_view name) -> Value {
+      const auto stored = machine.GetValue(kCdromClassKey, name);
+      if (!stored) return std::nullopt;
+      return stored;
+    };
+    const auto show = [](const Value& v) {
+      return v ? std::to_string(v->type) + ":" + v->bytes : "(none)";
+    };
+    EXPECT_EQ(show(value(u"LowerFilters")), show(c.after));
+    EXPECT_EQ(show(value(u"LowerFilters_1")), show(c.first_backup));
+    EXPECT_EQ(show(value(u"LowerFilters_2")), show(c.latest_backup));
+    EXPECT_EQ(g_changesMade, c.changed);
+    RunLog.Close();
+    EXPECT_EQ(machine.FileBytes(u"C:\\windows\\TarvoxTmp.log"), c.log);
+  }
+}
+
+TEST_F(KeyFilterListTest, ListFillingTheWholeBufferIsJudgedInsideIt) {
+  // 1024 units of names and NULs with no closing entry: the last name runs
+  // to the buffer's end.
+  SeedServices(machine_);
+  std::u16string units;
+  for (int i = 0; i < 204; ++i) units += std::u16string(u"good\0", 5);
+  units.resize(1024, u'x');  // 1020 units, then "xxxx" up to the end
+  machine_.PutValue(kCdromClassKey, u"UpperFilters", win::kRegMultiSz,
+                    Utf16Bytes(units));
+  g_systemRoot = u"C:\\windows";
+  EXPECT_EQ(RepairClassFilterList(machine_, u"UpperFilters"), 1);
+  // The last, cut name has no service: it goes, the rest stays, and the
+  // backup holds the 2048 bytes as read.
+  ASSERT_TRUE(machine_.GetValue(kCdromClassKey, u"UpperFilters_1"));
+  EXPECT_EQ(machine_.GetValue(kCdromClassKey, u"UpperFilters_1")->bytes,
+            Utf16Bytes(units));
+  ASSERT_TRUE(machine_.GetValue(kCdromClassKey, u"UpperFilters"));
+  const std::string after = machine_.GetValue(kCdromClassKey, u"UpperFilters")->bytes;
+  EXPECT_EQ(after.size(), 204u * 10 + 2);  // 204 times "good", closed
+  EXPECT_TRUE(after.ends_with(std::string("d\0\0\0\0\0", 6)));
+}
+
+TEST_F(KeyFilterListTest, BackupThatCannotBeWrittenLeavesTheListAsRead) {
+  SeedServices(machine_);
+  machine_.PutMultiSz(kCdromClassKey, u"LowerFilters", {u"gone", u"good"});
+  machine_.FailWrites(kCdromClassKey, 1018);  // ERROR_KEY_DELETED
+  EXPECT_EQ(RepairClassFilterList(machine_, u"LowerFilters"), 0);
+  EXPECT_EQ(machine_.GetValue(kCdromClassKey, u"LowerFilters")->bytes,
+            ListBytes({u"gone", u"good"}));
+  EXPECT_EQ(g_changesMade, 0);
+}
+
+TEST_F(KeyFilterListTest, MissingCriticalDeviceKeyIsLoggedAndTheRunGoesOn) {
+  SeedQuietMachine();
+  machine_.DenyAccess(kCdromCriticalDeviceKey, win::kKeySetValue);
+  machine_.PutMultiSz(kCdromClassKey, u"UpperFilters", {u"gone"});
+  EXPECT_EQ(RunTarvox(), 0);
+  // Denied like missing: logged, and not fatal for this key.
+  const std::string lines =
+      "Could not open key :\r\n"
+      "SYSTEM\\CurrentControlSet\\Control\\CriticalDeviceDatabase\\gencdrom\r\n";
+  EXPECT_EQ(machine_.FileBytes(u"C:\\windows\\Tarvox.log"), lines + lines);
+  EXPECT_FALSE(machine_.GetValue(kCdromClassKey, u"UpperFilters").has_value());
+}
+
+TEST_F(KeyFilterListTest, NoRightsOnTheClassKeyEndTheRunBeforeAnythingElse) {
+  SeedQuietMachine();
+  machine_.PutMultiSz(u"SYSTEM\\CurrentControlSet\\Control\\CoDeviceInstallers",
+                      u"{4D36E965-E325-11CE-BFC1-08002BE10318}",
+                      {u"OrvaneCo.dll,Install"});
+  machine_.DenyAccess(kCdromClassKey, win::kKeySetValue);
+  EXPECT_EQ(RunTarvox(u"Tarvox.exe"), -1);
+  EXPECT_EQ(machine_.FileBytes(u"C:\\windows\\TarvoxTmp.log"),
+            "Not enough rights. Must login as administrator\r\n");
+  EXPECT_FALSE(machine_.FileExists(u"C:\\windows\\Tarvox.log"));
+  EXPECT_TRUE(machine_.notices().empty());
+  // The co-installer check never ran.
+  EXPECT_EQ(machine_.GetValue(u"SYSTEM\\CurrentControlSet\\Control\\CoDeviceInstallers",
+                              u"{4D36E965-E325-11CE-BFC1-08002BE10318}")
+                ->bytes,
+            ListBytes({u"OrvaneCo.dll,Install"}));
+}
+
+TEST_F(KeyFilterListTest, ChecksLogInTheirFixedOrder) {
+  SeedServices(machine_);
+  machine_.PutKey(kCdromClassKey);
+  machine_.PutMultiSz(kCdromClassKey, u"UpperFilters", {u"nodriver"});
+  machine_.PutMultiSz(kCdromClassKey, u"LowerFilters", {u"offbak"});
+  // No co-installer key, no critical-device key: two lines each.
+  EXPECT_EQ(RunTarvox(u"Tarvox.exe"), 0);
+  EXPECT_EQ(machine_.FileBytes(u"C:\\windows\\Tarvox.log"),
+            "No ImagePath and driver file into default image path not found "
+            "for:  offbak\r\n"
+            "No ImagePath and driver file into default image path not found "
+            "for:  nodriver\r\n"
+            "Backup driver file has not been found:  "
+            "C:\\windows\\system32\\drivers\\nodriver.bak\r\n"
+            "Could not open key :\r\n"
+            "SYSTEM\\CurrentControlSet\\Control\\CoDeviceInstallers\r\n"
+            "Could not open key :\r\n"
+            "SYSTEM\\CurrentControlSet\\Control\\CriticalDeviceDatabase\\gencdrom\r\n"
+            "Could not open key :\r\n"
+            "SYSTEM\\CurrentControlSet\\Control\\CriticalDeviceDatabase\\gencdrom\r\n");
+  EXPECT_EQ(machine_.notices().size(), 1u);
+}
+
+}  // namespace
+}  // namespace tarvox::testing
