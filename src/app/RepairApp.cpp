@@ -4,6 +4,7 @@
 #include "log/RunLog.h"
 #include "platform/RunState.h"
 #include "repair/CoInstaller.h"
+#include "repair/DeviceFilters.h"
 #include "repair/KeyFilterList.h"
 #include "resources/Catalogue.h"
 
@@ -32,7 +33,8 @@ void RunRepairChecks(Platform& os) {
   CheckCoInstaller(os);
   RepairCriticalDeviceFilterList(os, u"LowerFilters");
   RepairCriticalDeviceFilterList(os, u"UpperFilters");
-  // (Then the two filter properties of every CD-ROM device.)
+  RepairDeviceFilters(os, win::kSpdrpLowerFilters);
+  RepairDeviceFilters(os, win::kSpdrpUpperFilters);
 }
 
 }  // namespace

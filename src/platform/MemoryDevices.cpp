@@ -75,7 +75,8 @@ Status MemoryPlatform::GetDeviceProperty(DeviceSetHandle set,
                                          std::uint32_t index,
                                          std::uint32_t property,
                                          std::uint32_t* type, void* data,
-                                         std::uint32_t capacity) {
+                                         std::uint32_t capacity,
+                                         std::uint32_t* size) {
   const std::u16string instance = DeviceInstancePath(set, index);
   const std::u16string_view name = PropertyValueName(property);
   if (instance.empty() || name.empty()) return win::kInvalidParameter;
@@ -84,6 +85,7 @@ Status MemoryPlatform::GetDeviceProperty(DeviceSetHandle set,
       key != nullptr ? FindValue(*const_cast<Key*>(key), name) : nullptr;
   if (value == nullptr) return win::kInvalidData;
   if (type != nullptr) *type = value->type;
+  if (size != nullptr) *size = static_cast<std::uint32_t>(value->bytes.size());
   if (value->bytes.size() > capacity || data == nullptr) {
     return win::kInsufficientBuffer;
   }

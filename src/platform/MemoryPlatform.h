@@ -58,7 +58,8 @@ class MemoryPlatform final : public Platform {
   bool EnumDevice(DeviceSetHandle set, std::uint32_t index) override;
   Status GetDeviceProperty(DeviceSetHandle set, std::uint32_t index,
                            std::uint32_t property, std::uint32_t* type,
-                           void* data, std::uint32_t capacity) override;
+                           void* data, std::uint32_t capacity,
+                           std::uint32_t* size) override;
   Status SetDeviceProperty(DeviceSetHandle set, std::uint32_t index,
                            std::uint32_t property, const void* data,
                            std::uint32_t size) override;

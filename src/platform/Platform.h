@@ -119,12 +119,14 @@ class Platform {
   virtual DeviceSetHandle OpenCdromDevices() = 0;
   // SetupDiEnumDeviceInfo: true when the set has a device at `index`.
   virtual bool EnumDevice(DeviceSetHandle set, std::uint32_t index) = 0;
-  // SetupDiGetDeviceRegistryPropertyW into `data` of `capacity` bytes.
+  // SetupDiGetDeviceRegistryPropertyW into `data` of `capacity` bytes,
+  // with the data's type and its size in bytes (the call's required size).
   // 0 on success, else the call's last error: 13 for a missing property,
-  // 122 for a buffer too small.
+  // 122 for a buffer too small (the buffer is then not to be read).
   virtual Status GetDeviceProperty(DeviceSetHandle set, std::uint32_t index,
                                    std::uint32_t property, std::uint32_t* type,
-                                   void* data, std::uint32_t capacity) = 0;
+                                   void* data, std::uint32_t capacity,
+                                   std::uint32_t* size) = 0;
   // SetupDiSetDeviceRegistryPropertyW; null data with size 0 clears it.
   virtual Status SetDeviceProperty(DeviceSetHandle set, std::uint32_t index,
                                    std::uint32_t property, const void* data,

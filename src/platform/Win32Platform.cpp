@@ -133,16 +133,19 @@ Status Win32Platform::GetDeviceProperty(DeviceSetHandle set,
                                         std::uint32_t index,
                                         std::uint32_t property,
                                         std::uint32_t* type, void* data,
-                                        std::uint32_t capacity) {
+                                        std::uint32_t capacity,
+                                        std::uint32_t* size) {
   SP_DEVINFO_DATA record;
   if (!DeviceRecord(set, index, &record)) return GetLastError();
   DWORD value_type = 0;
+  DWORD required = 0;
   const BOOL ok = SetupDiGetDeviceRegistryPropertyW(
       AsDeviceSet(set), &record, property, &value_type,
-      static_cast<BYTE*>(data), capacity, nullptr);
+      static_cast<BYTE*>(data), capacity, &required);
   const Status status = LastErrorUnless(ok);
-  if (type != nullptr && (ok || status == ERROR_INSUFFICIENT_BUFFER)) {
-    *type = value_type;
+  if (ok || status == ERROR_INSUFFICIENT_BUFFER) {
+    if (type != nullptr) *type = value_type;
+    if (size != nullptr) *size = required;
   }
   return status;
 }

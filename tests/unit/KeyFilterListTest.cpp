@@ -6,42 +6,6 @@
 namespace tarvox::testing {
 namespace {
 
-constexpr std::u16string_view kServices = u"SYSTEM\\CurrentControlSet\\Services\\";
-constexpr std::u16string_view kDrivers = u"C:\\windows\\system32\\drivers\\";
-using Entries = std::vector<std::u16string>;
-
-std::string Utf16Bytes(std::u16string_view units) {
-  return std::string(reinterpret_cast<const char*>(units.data()),
-                     units.size() * 2);
-}
-
-std::string ListBytes(const Entries& entries) {
-  std::u16string units;
-  for (const auto& entry : entries) units += entry + u'\0';
-  return Utf16Bytes(units + u'\0');
-}
-
-// The machine every case starts from:
-//   good, good2    start with the system, driver present
-//   ondemand       started on demand by Plug and Play, driver present
-//   off            disabled, driver present
-//   offbak         disabled, driver missing with a ".bak" copy beside it
-//   nodriver       starts with the system, no driver and no copy
-//   (gone)         no service at all
-void SeedServices(MemoryPlatform& machine) {
-  const std::pair<std::u16string_view, std::uint32_t> services[] = {
-      {u"good", 1}, {u"good2", 0}, {u"ondemand", 3}, {u"off", 4},
-      {u"offbak", 4}, {u"nodriver", 2}};
-  for (const auto& [name, start] : services) {
-    machine.PutDword(std::u16string(kServices) + std::u16string(name), u"Start",
-                     start);
-  }
-  for (const auto name : {u"good", u"good2", u"ondemand", u"off"}) {
-    machine.AddFile(std::u16string(kDrivers) + name + u".sys", "MZ");
-  }
-  machine.AddFile(std::u16string(kDrivers) + u"offbak.bak", "MZ");
-}
-
 class KeyFilterListTest : public RunTest {
  protected:
   static MemoryPlatform::StoredValue Multi(const Entries& entries) {
@@ -150,7 +114,7 @@ TEST_F(KeyFilterListTest, JudgesEveryNameAndBacksUpTheListAsRead) {
     SCOPED_TRACE(c.what);
     ResetRunState();
     MemoryPlatform machine;
-    SeedServices(machine);
+    SeedFilterServices(machine);
     g_systemRoot = u"C:\\windows";
     OpenRunLog(machine);
     machine.PutValue(kCdromClassKey, u"LowerFilters", c.before.type,
@@ -181,7 +145,7 @@ TEST_F(KeyFilterListTest, JudgesEveryNameAndBacksUpTheListAsRead) {
 TEST_F(KeyFilterListTest, ListFillingTheWholeBufferIsJudgedInsideIt) {
   // 1024 units of names and NULs with no closing entry: the last name runs
   // to the buffer's end.
-  SeedServices(machine_);
+  SeedFilterServices(machine_);
   std::u16string units;
   for (int i = 0; i < 204; ++i) units += std::u16string(u"good\0", 5);
   units.resize(1024, u'x');  // 1020 units, then "xxxx" up to the end
@@ -201,7 +165,7 @@ TEST_F(KeyFilterListTest, ListFillingTheWholeBufferIsJudgedInsideIt) {
 }
 
 TEST_F(KeyFilterListTest, BackupThatCannotBeWrittenLeavesTheListAsRead) {
-  SeedServices(machine_);
+  SeedFilterServices(machine_);
   machine_.PutMultiSz(kCdromClassKey, u"LowerFilters", {u"gone", u"good"});
   machine_.FailWrites(kCdromClassKey, 1018);  // ERROR_KEY_DELETED
   EXPECT_EQ(RepairClassFilterList(machine_, u"LowerFilters"), 0);
@@ -242,7 +206,7 @@ TEST_F(KeyFilterListTest, NoRightsOnTheClassKeyEndTheRunBeforeAnythingElse) {
 }
 
 TEST_F(KeyFilterListTest, ChecksLogInTheirFixedOrder) {
-  SeedServices(machine_);
+  SeedFilterServices(machine_);
   machine_.PutKey(kCdromClassKey);
   machine_.PutMultiSz(kCdromClassKey, u"UpperFilters", {u"nodriver"});
   machine_.PutMultiSz(kCdromClassKey, u"LowerFilters", {u"offbak"});

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "app/RepairApp.h"
 #include "log/RunLog.h"
@@ -12,6 +13,45 @@
 #include "repair/KeyFilterList.h"
 
 namespace tarvox::testing {
+
+using Entries = std::vector<std::u16string>;
+
+inline std::string Utf16Bytes(std::u16string_view units) {
+  return std::string(reinterpret_cast<const char*>(units.data()),
+                     units.size() * 2);
+}
+
+// REG_MULTI_SZ bytes of a list: each entry and its NUL, then the closing NUL.
+inline std::string ListBytes(const Entries& entries) {
+  std::u16string units;
+  for (const auto& entry : entries) units += entry + u'\0';
+  return Utf16Bytes(units + u'\0');
+}
+
+// The machine every case starts from:
+//   good, abc, good2  start with the system, driver present
+//   ondemand       started on demand by Plug and Play, driver present
+//   off            disabled, driver present
+//   offbak         disabled, driver missing with a ".bak" copy beside it
+//   nodriver       starts with the system, no driver and no copy
+//   (gone)         no service at all
+inline void SeedFilterServices(MemoryPlatform& machine) {
+  constexpr std::u16string_view kServices =
+      u"SYSTEM\\CurrentControlSet\\Services\\";
+  constexpr std::u16string_view kDrivers = u"C:\\windows\\system32\\drivers\\";
+  const std::pair<std::u16string_view, std::uint32_t> services[] = {
+      {u"good", 1}, {u"abc", 1}, {u"good2", 0}, {u"ondemand", 3}, {u"off", 4},
+      {u"offbak", 4}, {u"nodriver", 2}};
+  for (const auto& [name, start] : services) {
+    machine.PutDword(std::u16string(kServices) + std::u16string(name), u"Start",
+                     start);
+  }
+  for (const auto name : {u"good", u"abc", u"good2", u"ondemand", u"off"}) {
+    machine.AddFile(std::u16string(kDrivers) + name + u".sys", "MZ");
+  }
+  machine.AddFile(std::u16string(kDrivers) + u"offbak.bak", "MZ");
+}
+
 
 class RunTest : public ::testing::Test {
  protected:

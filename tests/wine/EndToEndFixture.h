@@ -17,15 +17,33 @@ inline const std::wstring kCoInstallersKey =
     L"SYSTEM\\CurrentControlSet\\Control\\CoDeviceInstallers";
 inline const std::wstring kCdromClassGuid =
     L"{4D36E965-E325-11CE-BFC1-08002BE10318}";
+inline const std::wstring kClassKey =
+    L"SYSTEM\\CurrentControlSet\\Control\\Class\\" + kCdromClassGuid;
+inline const std::wstring kCriticalDeviceKey =
+    L"SYSTEM\\CurrentControlSet\\Control\\CriticalDeviceDatabase\\gencdrom";
+inline const std::wstring kServicesKey = L"SYSTEM\\CurrentControlSet\\Services\\";
 
 class EndToEnd : public ::testing::Test {
  protected:
   const std::wstring windows_ = WindowsFolder();
   const std::wstring system32_ = windows_ + L"\\system32";
+  const std::wstring drivers_ = system32_ + L"\\drivers";
 
   // Every key the checks read exists and holds nothing to repair, so a run
   // changes nothing and logs nothing.
-  void SeedQuietMachine() { PutKey(kCoInstallersKey); }
+  void SeedQuietMachine() {
+    PutKey(kCoInstallersKey);
+    PutKey(kClassKey);
+    PutKey(kCriticalDeviceKey);
+  }
+
+  // A filter driver's service with its start type; its driver file, in the
+  // Windows driver folder, when `driver` is set.
+  void Service(const std::wstring& name, DWORD start, bool driver = true) {
+    PutValue(kServicesKey + name, L"Start", REG_DWORD,
+             std::string(reinterpret_cast<const char*>(&start), 4));
+    if (driver) WriteFileBytes(In(drivers_, name + L".sys"), "MZ");
+  }
 
   void RegisterProductFolder() {
     MakeFolders(kProductFolder);

@@ -1,0 +1,68 @@
+// The lower-filter and upper-filter lists of every CD-ROM device, kept by the
+// device-installation services as device properties. Each device's list is
+// judged as the class key's are; before a device's list changes, the list as
+// read is saved under "SOFTWARE\Kestrow\OrvaneTarvox\BackupDeviceNr<N>", N
+// being the device's position in the enumeration of the pass.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/Platform.h"
+#include "repair/FilterList.h"
+
+namespace tarvox {
+
+inline constexpr std::u16string_view kDeviceBackupKeyPrefix =
+    u"SOFTWARE\\Kestrow\\OrvaneTarvox\\BackupDeviceNr";
+
+// Owns the device-information set of the CD-ROM class for one pass and walks
+// it device by device. The set includes devices not present at the moment.
+class DeviceEnumerator {
+ public:
+  // Status while the enumerator stands on a device, and after a step failed
+  // or when no set could be had.
+  static constexpr int kOnDevice = 0;
+  static constexpr int kNoDevice = 18;  // ERROR_NO_MORE_FILES
+
+  // Obtains the set and steps onto its first device.
+  explicit DeviceEnumerator(Platform& os);
+  ~DeviceEnumerator();
+  DeviceEnumerator(const DeviceEnumerator&) = delete;
+  DeviceEnumerator& operator=(const DeviceEnumerator&) = delete;
+
+  // Steps onto the next device; status() tells whether there was one.
+  void Step();
+
+  int status() const { return status_; }
+  DeviceSetHandle set() const { return set_; }
+  std::uint32_t index() const { return static_cast<std::uint32_t>(index_); }
+
+ private:
+  Platform& os_;
+  DeviceSetHandle set_ = kNoDeviceSet;
+  std::int32_t index_ = -1;
+  int status_ = kNoDevice;
+  bool owned_ = false;
+};
+
+// One pass over every CD-ROM device for `property` (SPDRP_LOWERFILTERS, 18,
+// or SPDRP_UPPERFILTERS, 17). A device without the property, with an empty
+// list, or with a list too large for the buffer is passed over, and still
+// counted. A single string is rewritten as the one-entry list Windows reads
+// it as. A list from which a name goes is saved first and written pruned,
+// or cleared when nothing remains; when the backup cannot be written the
+// device's list is left as read, for its content would be kept nowhere. A
+// pruned list Windows took asks for a reboot.
+void RepairDeviceFilters(Platform& os, std::uint32_t property);
+
+// Saves `read` for the device at position `number` under the backup key of
+// that position, as "LowerFilters_1" or "UpperFilters_1" (after `property`)
+// when no value name there contains that text yet, else as "..._2". 1 when
+// the backup was written; 0 when the key could be neither created nor
+// opened (logged with the key's path) or the write failed.
+int BackupDeviceFilters(Platform& os, std::uint32_t property,
+                        const ListAsRead& read, int number);
+
+}  // namespace tarvox

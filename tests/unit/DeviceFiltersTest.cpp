@@ -1,0 +1,186 @@
+// The filter properties of every CD-ROM device: counted, judged, backed up
+// per device position, and written pruned or cleared.
+#include <map>
+
+#include "repair/DeviceFilters.h"
+#include "unit/RunFixture.h"
+
+namespace tarvox::testing {
+namespace {
+
+using Value = std::optional<MemoryPlatform::StoredValue>;
+
+std::u16string Device(int n) {
+  return u"SYSTEM\\CurrentControlSet\\Enum\\IDE\\CdRom\\" +
+         std::u16string(1, char16_t(u'0' + n));
+}
+
+std::u16string BackupKey(int n) {
+  return std::u16string(kDeviceBackupKeyPrefix) +
+         std::u16string(1, char16_t(u'0' + n));
+}
+
+std::string Show(const Value& value) {
+  return value ? std::to_string(value->type) + ":" + value->bytes : "(none)";
+}
+
+MemoryPlatform::StoredValue Multi(const Entries& entries) {
+  return {win::kRegMultiSz, ListBytes(entries)};
+}
+
+class DeviceFiltersTest : public RunTest {
+ protected:
+  DeviceFiltersTest() {
+    SeedFilterServices(machine_);
+    g_systemRoot = u"C:\\windows";
+    OpenRunLog(machine_);
+  }
+  void AddDevice(int n, const Value& lower, const Value& upper = std::nullopt) {
+    machine_.AddCdromDevice(u"IDE\\CdRom\\" + std::u16string(1, char16_t(u'0' + n)));
+    if (lower) machine_.PutValue(Device(n), u"LowerFilters", lower->type, lower->bytes);
+    if (upper) machine_.PutValue(Device(n), u"UpperFilters", upper->type, upper->bytes);
+  }
+  std::string Property(int n, std::u16string_view name) const {
+    return Show(machine_.GetValue(Device(n), name));
+  }
+  std::string Backup(int n, std::u16string_view name) const {
+    return Show(machine_.GetValue(BackupKey(n), name));
+  }
+  std::string Log() {
+    RunLog.Close();
+    return machine_.FileBytes(u"C:\\windows\\TarvoxTmp.log").value_or("");
+  }
+};
+
+TEST_F(DeviceFiltersTest, OnlyTheThirdOfThreeDevicesIsRepairedUnderKeyTwo) {
+  AddDevice(0, Multi({u"good"}));
+  AddDevice(1, std::nullopt);  // no list: skipped, still counted
+  AddDevice(2, Multi({u"gone", u"good2"}));
+  RepairDeviceFilters(machine_, win::kSpdrpLowerFilters);
+  EXPECT_EQ(Property(0, u"LowerFilters"), Show(Multi({u"good"})));
+  EXPECT_EQ(Property(2, u"LowerFilters"), Show(Multi({u"good2"})));
+  EXPECT_EQ(Backup(2, u"LowerFilters_1"), Show(Multi({u"gone", u"good2"})));
+  EXPECT_FALSE(machine_.KeyExists(BackupKey(0)));
+  EXPECT_FALSE(machine_.KeyExists(BackupKey(1)));
+  EXPECT_EQ(g_changesMade, 1);
+}
+
+TEST_F(DeviceFiltersTest, BothListsOfOneDeviceShareItsBackupKey) {
+  AddDevice(0, Multi({u"off", u"good"}), Multi({u"gone"}));
+  RepairDeviceFilters(machine_, win::kSpdrpLowerFilters);
+  RepairDeviceFilters(machine_, win::kSpdrpUpperFilters);
+  EXPECT_EQ(Property(0, u"LowerFilters"), Show(Multi({u"good"})));
+  // Every name gone: the property is cleared.
+  EXPECT_EQ(Property(0, u"UpperFilters"), "(none)");
+  EXPECT_EQ(Backup(0, u"LowerFilters_1"), Show(Multi({u"off", u"good"})));
+  EXPECT_EQ(Backup(0, u"UpperFilters_1"), Show(Multi({u"gone"})));
+}
+
+TEST_F(DeviceFiltersTest, BackupNameFollowsTheValueNamesAlreadyThere) {
+  struct Case {
+    const char* what;
+    std::vector<std::u16string> names_before;
+    std::u16string_view written;
+  };
+  const Case cases[] = {
+      {"first repair", {}, u"LowerFilters_1"},
+      {"later repair", {u"LowerFilters_1"}, u"LowerFilters_2"},
+      {"any name holding the text", {u"xLowerFilters_1.old"}, u"LowerFilters_2"},
+      {"not in another letter case", {u"lowerfilters_1"}, u"LowerFilters_1"},
+      {"a _2 alone changes nothing", {u"LowerFilters_2"}, u"LowerFilters_1"},
+      {"the other list's backup does not count", {u"UpperFilters_1"},
+       u"LowerFilters_1"},
+      {"a name longer than any list buffer is read whole",
+       {u"LowerFilters_1" + std::u16string(2000, u'x')}, u"LowerFilters_2"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ResetRunState();
+    MemoryPlatform machine;
+    SeedFilterServices(machine);
+    machine.AddCdromDevice(u"IDE\\CdRom\\0");
+    machine.PutMultiSz(Device(0), u"LowerFilters", {u"gone"});
+    for (const auto& name : c.names_before) {
+      machine.PutValue(BackupKey(0), name, win::kRegMultiSz, ListBytes({u"old"}));
+    }
+    RepairDeviceFilters(machine, win::kSpdrpLowerFilters);
+    EXPECT_EQ(Show(machine.GetValue(BackupKey(0), c.written)),
+              Show(Multi({u"gone"})));
+  }
+}
+
+TEST_F(DeviceFiltersTest, SingleStringOfAValidFilterBecomesATenByteList) {
+  AddDevice(0, MemoryPlatform::StoredValue{win::kRegSz,
+                                           Utf16Bytes(std::u16string_view(u"abc\0", 4))});
+  RepairDeviceFilters(machine_, win::kSpdrpLowerFilters);
+  EXPECT_EQ(Property(0, u"LowerFilters"),
+            Show(MemoryPlatform::StoredValue{
+                win::kRegMultiSz, Utf16Bytes(std::u16string_view(u"abc\0\0", 5))}));
+  EXPECT_FALSE(machine_.KeyExists(BackupKey(0)));
+  EXPECT_EQ(g_changesMade, 0);
+}
+
+TEST_F(DeviceFiltersTest, DisabledServiceGoesWhileItsDriverIsRestored) {
+  AddDevice(0, Multi({u"offbak", u"OFFBAK", u"abc"}));
+  RepairDeviceFilters(machine_, win::kSpdrpLowerFilters);
+  EXPECT_EQ(Property(0, u"LowerFilters"), Show(Multi({u"abc"})));
+  EXPECT_TRUE(machine_.FileExists(u"C:\\windows\\system32\\drivers\\offbak.sys"));
+  // The duplicate is judged again: the file is there by then.
+  EXPECT_EQ(Log(),
+            "No ImagePath and driver file into default image path not found "
+            "for:  offbak\r\n");
+}
+
+TEST_F(DeviceFiltersTest, BackupKeyThatRefusesWritesLeavesTheListAsRead) {
+  AddDevice(0, Multi({u"gone", u"good"}));
+  machine_.PutKey(BackupKey(0));
+  machine_.DenyAccess(BackupKey(0), win::kKeySetValue);
+  RepairDeviceFilters(machine_, win::kSpdrpLowerFilters);
+  EXPECT_EQ(Property(0, u"LowerFilters"), Show(Multi({u"gone", u"good"})));
+  EXPECT_EQ(g_changesMade, 0);
+  EXPECT_EQ(Log(),
+            "Could not open key :\r\n"
+            "SOFTWARE\\Kestrow\\OrvaneTarvox\\BackupDeviceNr0\r\n");
+}
+
+TEST_F(DeviceFiltersTest, ListsThatCannotBeJudgedAreLeftAlone) {
+  const MemoryPlatform::StoredValue too_big{win::kRegMultiSz,
+                                            std::string(2050, 'a')};
+  const MemoryPlatform::StoredValue empty{win::kRegMultiSz, std::string(2, '\0')};
+  const MemoryPlatform::StoredValue zeros{win::kRegBinary, std::string(8, '\0')};
+  AddDevice(0, too_big);
+  AddDevice(1, empty);
+  AddDevice(2, zeros);
+  RepairDeviceFilters(machine_, win::kSpdrpLowerFilters);
+  EXPECT_EQ(Property(0, u"LowerFilters"), Show(too_big));
+  EXPECT_EQ(Property(1, u"LowerFilters"), Show(empty));
+  EXPECT_EQ(Property(2, u"LowerFilters"), Show(zeros));
+  EXPECT_FALSE(machine_.KeyExists(u"SOFTWARE\\Kestrow"));
+  EXPECT_EQ(g_changesMade, 0);
+}
+
+TEST_F(DeviceFiltersTest, ListFillingTheWholeBufferStaysInsideIt) {
+  // 1024 units, no NUL at all: one name as long as the buffer.
+  const MemoryPlatform::StoredValue full{win::kRegMultiSz,
+                                         Utf16Bytes(std::u16string(1024, u'q'))};
+  AddDevice(0, full);
+  RepairDeviceFilters(machine_, win::kSpdrpLowerFilters);
+  EXPECT_EQ(Property(0, u"LowerFilters"), "(none)");
+  EXPECT_EQ(Backup(0, u"LowerFilters_1"), Show(full));
+}
+
+TEST_F(DeviceFiltersTest, ARepairedMachineIsLeftAloneByTheNextRun) {
+  SeedQuietMachine();
+  AddDevice(0, Multi({u"gone", u"good"}), Multi({u"abc"}));
+  EXPECT_EQ(RunTarvox(u"Tarvox.exe"), 0);
+  EXPECT_EQ(machine_.notices().size(), 1u);
+  const std::string lower = Property(0, u"LowerFilters");
+  ResetRunState();
+  EXPECT_EQ(RunTarvox(u"Tarvox.exe"), 0);
+  EXPECT_EQ(machine_.notices().size(), 1u);  // none more
+  EXPECT_EQ(Property(0, u"LowerFilters"), lower);
+  EXPECT_EQ(Backup(0, u"LowerFilters_2"), "(none)");
+}
+
+}  // namespace
+}  // namespace tarvox::testing
