@@ -22,6 +22,8 @@ have xdotool || missing+=(xdotool)
 have import || missing+=(imagemagick)
 have flock || missing+=(util-linux)
 have iconv || missing+=(libc-bin)
+have git || missing+=(git)
+have python3 || missing+=(python3)
 
 if ((${#missing[@]} == 0)); then
   exit 0

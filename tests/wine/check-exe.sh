@@ -3,12 +3,16 @@
 # only, and it is a GUI-subsystem program, so no console window appears. Its
 # resources hold a version, the message catalogue (US English), and a
 # manifest that asks for no elevation (an installer that starts it without
-# rights gets its exit code, not a prompt nobody can answer).
-#   check-exe.sh OBJDUMP WINDRES TARVOX_EXE
+# rights gets its exit code, not a prompt nobody can answer). The version in
+# its resources and manifest is the project's, from the project() line, in
+# the four numbers Windows wants (1.2 is 1.2.0.0).
+#   check-exe.sh OBJDUMP WINDRES TARVOX_EXE PROJECT_VERSION
 set -uo pipefail
 objdump=$1
 windres=$2
 exe=$3
+IFS=. read -r v1 v2 v3 v4 _ <<<"${4:?project version missing}"
+version=${v1:-0}.${v2:-0}.${v3:-0}.${v4:-0}
 headers=$("$objdump" -p "$exe") || { echo "FAILED: objdump"; exit 1; }
 failed=0
 allowed='^(KERNEL32|msvcrt|ADVAPI32|SETUPAPI|USER32)\.dll$'
@@ -28,7 +32,10 @@ else
 fi
 resources=$("$windres" -i "$exe" -O rc) || { echo "FAILED: windres"; exit 1; }
 for wanted in 'VERSIONINFO' 'LANGUAGE 9, 1' 'STRINGTABLE' 'RT_MANIFEST' \
-  'level=""asInvoker""' 'supportedOS Id=""{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}""'; do
+  'level=""asInvoker""' 'supportedOS Id=""{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}""' \
+  " FILEVERSION ${version//./, }" " PRODUCTVERSION ${version//./, }" \
+  "VALUE \"FileVersion\", \"$version\"" "VALUE \"ProductVersion\", \"$version\"" \
+  "name=\"\"Kestrow.Orvane.Tarvox\"\" version=\"\"$version\"\""; do
   if grep -qF "$wanted" <<<"$resources"; then
     echo "resources: $wanted"
   else

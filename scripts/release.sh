@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Makes the release of the commit that is checked out, into dist/:
+#   Tarvox-<version>-x64.zip  Tarvox.exe, README.md and LOG-LINES.txt
+#   Tarvox.exe                the exe of the zip, for a check without unzipping
+#   SHA256SUMS                sha256sum lines for the zip and the exe
+# <version> is the one of the project() line of CMakeLists.txt.
+#
+# Whoever ships Tarvox.exe must be able to rebuild it and find the same bytes,
+# so the release is made from a commit only (a working tree with changes is
+# refused) and in a build folder made afresh (build/release), and two runs on
+# one commit, in any folder, write the same files: the zip holds its members
+# in a fixed order, with the commit's time, fixed permissions and no extra
+# fields.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-tools.sh
+
+fail() { echo "release: $*" >&2; exit 1; }
+
+git rev-parse --verify -q HEAD >/dev/null || fail "not a git checkout with a commit"
+changes=$(git status --porcelain)
+if [ -n "$changes" ]; then
+  printf '%s\n' "$changes" >&2
+  fail "the working tree has uncommitted changes (above); a release is built" \
+    "from a commit only: commit or stash them first"
+fi
+version=$(sed -n 's/^project(Tarvox VERSION \([0-9.]*\)[ )].*/\1/p' CMakeLists.txt)
+[ -n "$version" ] || fail "no version in the project() line of CMakeLists.txt"
+commit=$(git rev-parse HEAD)
+commit_time=$(git log -1 --format=%ct HEAD)
+
+# Flags from the environment would reach the compiler through CMake's first
+# configure, and the exe would then be one the commit alone does not make.
+unset CFLAGS CXXFLAGS CPPFLAGS LDFLAGS RCFLAGS
+
+mkdir -p build/logs
+rm -rf build/release
+for step in configure build check; do
+  case $step in
+    configure) set -- cmake --preset release ;;
+    build) set -- cmake --build --preset release ;;
+    check) set -- tests/wine/check-exe.sh x86_64-w64-mingw32-objdump \
+      x86_64-w64-mingw32-windres build/release/Tarvox.exe "$version" ;;
+  esac
+  "$@" >"build/logs/release-$step.log" 2>&1 ||
+    { cat "build/logs/release-$step.log"; fail "$step failed: $*"; }
+done
+
+# The zip's text files are taken from the commit itself, as git stores them,
+# so a checkout's line-end settings cannot change them. LOG-LINES.txt gets
+# CR LF line ends, for Notepad on any Windows.
+package=build/release/package
+mkdir -p "$package"
+cp build/release/Tarvox.exe "$package/Tarvox.exe"
+git show "HEAD:README.md" >"$package/README.md"
+git show "HEAD:packaging/LOG-LINES.txt" | sed 's/$/\r/' >"$package/LOG-LINES.txt"
+
+zip=Tarvox-$version-x64.zip
+rm -rf dist
+mkdir dist
+python3 - "dist/$zip" "$commit_time" \
+  "$package/Tarvox.exe" "$package/README.md" "$package/LOG-LINES.txt" <<'EOF'
+import os, sys, time, zipfile
+
+out, epoch, *members = sys.argv[1:]
+# Zip times are local date and time from 1980 on, in 2-second steps: the
+# commit's time in UTC, so every machine writes the same.
+date_time = time.gmtime(max(int(epoch), 315532800))[:6]
+with zipfile.ZipFile(out, "w") as archive:
+    for path in members:
+        info = zipfile.ZipInfo(os.path.basename(path), date_time)
+        info.compress_type = zipfile.ZIP_DEFLATED
+        info.create_system = 3  # Unix, so that external_attr means a mode
+        info.external_attr = 0o100644 << 16
+        with open(path, "rb") as member:
+            archive.writestr(info, member.read(), compresslevel=9)
+EOF
+cp "$package/Tarvox.exe" dist/Tarvox.exe
+(cd dist && sha256sum "$zip" Tarvox.exe >SHA256SUMS)
+
+echo "Tarvox $version, commit $commit:"
+ls -l dist
+cat dist/SHA256SUMS
