@@ -31,38 +31,49 @@ mkdir -p "$product_unix"
 cp build/windows/Tarvox.exe "$product_unix/"
 system32="$WINEPREFIX/drive_c/windows/system32"
 printf 'MZ' >"$system32/drivers/goodflt.sys"
+printf 'MZ' >"$system32/drivers/offflt.sys"
+printf 'MZ' >"$system32/drivers/dvdflt.bak"   # dvdflt.sys itself is gone
 
-# The broken machine. Services: goodflt is healthy; staleflt has no service
-# key; offflt is disabled. The product's co-installer DLL, OrvaneCo.dll, is
+# The broken machine. Services: goodflt is healthy; offflt is disabled;
+# dvdflt lost its driver file, but a .bak copy lies beside it; burnkit was
+# uninstalled and left its name behind in filter lists, the classic cause of
+# vanished CD/DVD drives. The product's co-installer DLL, OrvaneCo.dll, is
 # not in system32.
 reg_add() {  # KEY VALUE TYPE DATA (REG_MULTI_SZ entries separated by \0)
   wine reg add "$1" /v "$2" /t "$3" /d "$4" /f </dev/null >/dev/null 2>&1 ||
     { echo "could not seed $1 $2" >&2; exit 1; }
 }
 cdrom_class='{4D36E965-E325-11CE-BFC1-08002BE10318}'
+services='HKLM\SYSTEM\CurrentControlSet\Services'
 reg_add 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\orvane.exe' \
   Path REG_SZ 'C:\Program Files\Orvane'
-reg_add 'HKLM\SYSTEM\CurrentControlSet\Services\goodflt' Start REG_DWORD 1
-reg_add 'HKLM\SYSTEM\CurrentControlSet\Services\goodflt' ImagePath REG_EXPAND_SZ \
-  'System32\DRIVERS\goodflt.sys'
-reg_add 'HKLM\SYSTEM\CurrentControlSet\Services\offflt' Start REG_DWORD 4
+reg_add "$services\goodflt" Start REG_DWORD 1
+reg_add "$services\goodflt" ImagePath REG_EXPAND_SZ 'System32\DRIVERS\goodflt.sys'
+reg_add "$services\offflt" Start REG_DWORD 4
+reg_add "$services\dvdflt" Start REG_DWORD 3
+reg_add "$services\dvdflt" ImagePath REG_EXPAND_SZ '\SystemRoot\System32\drivers\dvdflt.sys'
 reg_add "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Class\\$cdrom_class" \
-  LowerFilters REG_MULTI_SZ 'goodflt\0staleflt'
+  UpperFilters REG_MULTI_SZ 'goodflt\0burnkit'
 reg_add "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Class\\$cdrom_class" \
-  UpperFilters REG_MULTI_SZ 'offflt'
+  LowerFilters REG_MULTI_SZ 'dvdflt'
 reg_add 'HKLM\SYSTEM\CurrentControlSet\Control\CriticalDeviceDatabase\gencdrom' \
-  UpperFilters REG_MULTI_SZ 'staleflt\0goodflt'
+  UpperFilters REG_MULTI_SZ 'burnkit\0goodflt'
 reg_add 'HKLM\SYSTEM\CurrentControlSet\Control\CoDeviceInstallers' "$cdrom_class" \
   REG_MULTI_SZ 'cdprop.dll,CdPropPages\0OrvaneCo.dll,OrvaneCoInstaller'
-reg_add 'HKLM\SYSTEM\CurrentControlSet\Enum\ROOT\CDROM\0000' ClassGUID REG_SZ "$cdrom_class"
+for device in 0000 0001; do
+  reg_add "HKLM\\SYSTEM\\CurrentControlSet\\Enum\\ROOT\\CDROM\\$device" \
+    ClassGUID REG_SZ "$cdrom_class"
+done
 reg_add 'HKLM\SYSTEM\CurrentControlSet\Enum\ROOT\CDROM\0000' LowerFilters \
-  REG_MULTI_SZ 'staleflt'
+  REG_MULTI_SZ 'offflt\0goodflt'
+reg_add 'HKLM\SYSTEM\CurrentControlSet\Enum\ROOT\CDROM\0001' UpperFilters \
+  REG_SZ 'goodflt'
 
 keys=(
   'HKLM\SYSTEM\CurrentControlSet\Control\Class\{4D36E965-E325-11CE-BFC1-08002BE10318}'
-  'HKLM\SYSTEM\CurrentControlSet\Control\CriticalDeviceDatabase\gencdrom'
   'HKLM\SYSTEM\CurrentControlSet\Control\CoDeviceInstallers'
-  'HKLM\SYSTEM\CurrentControlSet\Enum\ROOT\CDROM\0000'
+  'HKLM\SYSTEM\CurrentControlSet\Control\CriticalDeviceDatabase\gencdrom'
+  'HKLM\SYSTEM\CurrentControlSet\Enum\ROOT\CDROM'
   'HKLM\SOFTWARE\Kestrow\OrvaneTarvox'
 )
 show_registry() {
@@ -74,6 +85,10 @@ show_registry() {
       echo "$key: (no such key)"
     fi
   done
+}
+show_drivers() {
+  echo "C:\\windows\\system32\\drivers:" \
+    $(cd "$system32/drivers" && ls goodflt.* offflt.* dvdflt.* 2>/dev/null)
 }
 show_log() {
   local shown=
@@ -95,13 +110,19 @@ run_tarvox() {
 cat <<'TEXT'
 
 ===== The machine
-Services: goodflt (starts with the system, driver file present),
-offflt (disabled); staleflt has no service at all.
+Services: goodflt starts with the system and has its driver file; offflt is
+disabled; dvdflt starts on demand (as Plug and Play filters do) but its
+driver file is gone, with a dvdflt.bak copy beside it; burnkit was
+uninstalled, and its name was left behind in the CD-ROM UpperFilters lists:
+the classic reason CD and DVD drives vanish from Windows.
 The product's co-installer OrvaneCo.dll is not in C:\windows\system32.
+Two CD-ROM devices: 0000 lists the disabled offflt; 0001 holds its upper
+filter as a single string.
 TEXT
 echo
 echo "===== Registry before the run"
 show_registry
+show_drivers
 echo
 echo "===== First run"
 run_tarvox
@@ -111,7 +132,14 @@ show_log
 echo
 echo "===== Registry after the run"
 show_registry
+show_drivers
 echo
 echo "===== Second run: nothing left to repair"
+before=$(cat "$product_unix/Tarvox.log" 2>/dev/null | md5sum)
 run_tarvox
-show_log
+if [ "$(cat "$product_unix/Tarvox.log" 2>/dev/null | md5sum)" = "$before" ] &&
+  [ ! -f "$product_unix/TarvoxTmp.log" ]; then
+  echo "(the run wrote no line: Tarvox.log is still the first run's)"
+else
+  show_log
+fi

@@ -1,5 +1,7 @@
 #include "WinTestSupport.h"
 
+#include <setupapi.h>
+
 #include <gtest/gtest.h>
 
 namespace tarvox::wintest {
@@ -126,6 +128,46 @@ void DenyKeyAccess(const std::wstring& key, DWORD access) {
   RegCloseKey(handle);
   FreeSid(everyone);
   ASSERT_EQ(result, ERROR_SUCCESS) << "RegSetKeySecurity";
+}
+
+void AddCdromDevice(const std::wstring& instance_id) {
+  PutString(L"SYSTEM\\CurrentControlSet\\Enum\\" + instance_id, L"ClassGUID",
+            L"{4D36E965-E325-11CE-BFC1-08002BE10318}");
+}
+
+std::optional<RegValue> DeviceProperty(const std::wstring& instance_id,
+                                       DWORD property) {
+  static const GUID kCdromClass = {
+      0x4d36e965, 0xe325, 0x11ce,
+      {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
+  const HDEVINFO set = SetupDiGetClassDevsW(&kCdromClass, nullptr, nullptr, 0);
+  if (set == INVALID_HANDLE_VALUE) {
+    ADD_FAILURE() << "no device set";
+    return std::nullopt;
+  }
+  std::optional<RegValue> found;
+  SP_DEVINFO_DATA device{};
+  device.cbSize = sizeof device;
+  for (DWORD index = 0; SetupDiEnumDeviceInfo(set, index, &device); ++index) {
+    wchar_t id[512] = {};
+    if (!SetupDiGetDeviceInstanceIdW(set, &device, id, 512, nullptr) ||
+        _wcsicmp(id, instance_id.c_str()) != 0) {
+      continue;
+    }
+    RegValue value;
+    std::string bytes(4096, '\0');
+    DWORD size = 0;
+    if (SetupDiGetDeviceRegistryPropertyW(
+            set, &device, property, &value.type,
+            reinterpret_cast<BYTE*>(bytes.data()),
+            static_cast<DWORD>(bytes.size()), &size)) {
+      value.bytes = bytes.substr(0, size);
+      found = value;
+    }
+    break;
+  }
+  SetupDiDestroyDeviceInfoList(set);
+  return found;
 }
 
 std::wstring WindowsFolder() {

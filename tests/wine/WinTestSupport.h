@@ -41,6 +41,15 @@ void DenyKeyAccess(const std::wstring& key, DWORD access);
 std::string MultiSzBytes(const std::vector<std::wstring>& entries);
 std::string WideBytes(std::wstring_view text);
 
+// --- CD-ROM devices ---------------------------------------------------------------
+// A CD-ROM-class device exists for the device services once its key below
+// Enum names the class: "ROOT\CDROM\0000" and so on.
+void AddCdromDevice(const std::wstring& instance_id);
+// The device's property (SPDRP_LOWERFILTERS, SPDRP_UPPERFILTERS) read back
+// through the device services; nullopt when the device has none.
+std::optional<RegValue> DeviceProperty(const std::wstring& instance_id,
+                                       DWORD property);
+
 // --- Files ----------------------------------------------------------------------
 std::wstring WindowsFolder();  // %SystemRoot%
 void MakeFolders(const std::wstring& path);  // with every missing parent
