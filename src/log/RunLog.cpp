@@ -103,12 +103,29 @@ LogStream& LogStream::operator<<(EndLine) {
   return *this;
 }
 
+namespace {
+
+// A log file name that is a symbolic link, junction or other reparse point
+// may have been planted to point elsewhere; Tarvox runs as administrator and
+// must not write, rename or remove anything through it.
+bool IsLink(Platform& os, std::u16string_view path) {
+  std::uint32_t attributes = 0;
+  return os.GetAttributes(path, &attributes) == win::kSuccess &&
+         (attributes & win::kFileAttributeReparsePoint) != 0;
+}
+
+}  // namespace
+
 int OpenRunLog(Platform& os) {
   g_logDirectory = RegisteredProductFolder(os).value_or(g_systemRoot);
   std::u16string temp_path = g_logDirectory;
   temp_path += u'\\';
   temp_path += kTempLogName;
-  if (RunLog.Open(os, temp_path) != win::kSuccess) {
+  // A link in place of either log means no log for this run; the checks
+  // still run. (Creating the temporary log refuses links too, and a file
+  // with other names, at the moment it is opened.)
+  if (IsLink(os, g_logDirectory + u"\\" + std::u16string(kFinalLogName)) ||
+      RunLog.Open(os, temp_path) != win::kSuccess) {
     // Written to a stream that is not open, so it is lost, as every line of
     // a run without a log.
     RunLog << Message::kRedirectFailed << kEndLine;
@@ -134,10 +151,12 @@ void FinishRunLog(Platform& os) {
   // the older log is never removed unless the new one replaces it. (A log
   // viewer holding the temporary log open makes the move fail; deleting the
   // older log first would then lose it.) A read-only older log is kept, and
-  // the new lines stay under the temporary name beside it.
+  // the new lines stay under the temporary name beside it; so is an older
+  // log that became a link meanwhile.
   std::uint32_t attributes = 0;
   if (os.GetAttributes(final_path, &attributes) == win::kSuccess &&
-      (attributes & win::kFileAttributeReadOnly) != 0) {
+      (attributes & (win::kFileAttributeReadOnly |
+                     win::kFileAttributeReparsePoint)) != 0) {
     return;
   }
   os.RenameReplacing(temp_path, final_path);

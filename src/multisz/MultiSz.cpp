@@ -110,11 +110,14 @@ Status QueryValueZeroFill(const RegKey& key, std::u16string_view value_name,
 
 int ValueExists(const RegKey& key, std::u16string_view value_name) {
   // Asked for its size only, a value of any size answers: a backup too large
-  // for a list buffer still exists and must not be overwritten.
+  // for a list buffer still exists and must not be overwritten. Only "not
+  // found" means absent; a query that fails otherwise cannot tell, and the
+  // value is taken as there.
   std::uint32_t size = 0;
-  return key.QueryValue(value_name, nullptr, nullptr, &size) == win::kSuccess
-             ? 1
-             : 0;
+  return key.QueryValue(value_name, nullptr, nullptr, &size) ==
+                 win::kFileNotFound
+             ? 0
+             : 1;
 }
 
 int WriteMultiSzOrDelete(const RegKey& key, std::u16string_view value_name,

@@ -65,8 +65,9 @@ Status QueryValueZeroFill(const RegKey& key, std::u16string_view value_name,
                           std::uint32_t* type, void* data,
                           std::uint32_t* size);
 
-// 1 when the value exists, of any type and any size (empty too), else 0.
-// The key needs KEY_QUERY_VALUE.
+// 0 when the value is known to be absent (the query answers "not found"),
+// else 1: a value of any type and size (empty too) exists, and one whose
+// query fails otherwise may. The key needs KEY_QUERY_VALUE.
 int ValueExists(const RegKey& key, std::u16string_view value_name);
 
 // Stores the list as REG_MULTI_SZ of byte_length + 4 bytes, or deletes the

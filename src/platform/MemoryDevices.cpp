@@ -36,6 +36,7 @@ void MemoryPlatform::AddCdromDevice(std::u16string_view instance) {
 }
 
 DeviceSetHandle MemoryPlatform::OpenCdromDevices() {
+  if (Status fault = 0; Faulted(&fault)) return kNoDeviceSet;
   std::vector<std::u16string> devices;
   if (const Key* tree = FindKey(kEnumRoot)) {
     for (const auto& [_, enumerator] : tree->subkeys) {
@@ -68,6 +69,7 @@ std::u16string MemoryPlatform::DeviceInstancePath(DeviceSetHandle set,
 }
 
 bool MemoryPlatform::EnumDevice(DeviceSetHandle set, std::uint32_t index) {
+  if (Status fault = 0; Faulted(&fault)) return false;
   return !DeviceInstancePath(set, index).empty();
 }
 
@@ -77,6 +79,7 @@ Status MemoryPlatform::GetDeviceProperty(DeviceSetHandle set,
                                          std::uint32_t* type, void* data,
                                          std::uint32_t capacity,
                                          std::uint32_t* size) {
+  if (Status fault = 0; Faulted(&fault)) return fault;
   const std::u16string instance = DeviceInstancePath(set, index);
   const std::u16string_view name = PropertyValueName(property);
   if (instance.empty() || name.empty()) return win::kInvalidParameter;
@@ -97,6 +100,7 @@ Status MemoryPlatform::SetDeviceProperty(DeviceSetHandle set,
                                          std::uint32_t index,
                                          std::uint32_t property,
                                          const void* data, std::uint32_t size) {
+  if (Status fault = 0; Faulted(&fault)) return fault;
   const std::u16string instance = DeviceInstancePath(set, index);
   const std::u16string_view name = PropertyValueName(property);
   if (instance.empty() || name.empty()) return win::kInvalidParameter;

@@ -88,6 +88,7 @@ bool MemoryPlatform::HeldWithoutDeleteSharing(const Node& node) {
 }
 
 bool MemoryPlatform::PathExists(std::u16string_view path) {
+  if (Status fault = 0; Faulted(&fault)) return false;
   if (path.find_first_of(kSearchWildcards) != std::u16string_view::npos) {
     return false;
   }
@@ -96,6 +97,7 @@ bool MemoryPlatform::PathExists(std::u16string_view path) {
 
 Status MemoryPlatform::GetAttributes(std::u16string_view path,
                                      std::uint32_t* attributes) {
+  if (Status fault = 0; Faulted(&fault)) return fault;
   const Node* node = FindNode(path);
   if (node == nullptr) {
     return ParentFolderExists(Normalize(path)) ? win::kFileNotFound
@@ -106,11 +108,13 @@ Status MemoryPlatform::GetAttributes(std::u16string_view path,
                              : kArchive | (node->read_only
                                                ? win::kFileAttributeReadOnly
                                                : 0);
+  if (node->reparse_point) *attributes |= win::kFileAttributeReparsePoint;
   return win::kSuccess;
 }
 
 Status MemoryPlatform::RenameFile(std::u16string_view from,
                                   std::u16string_view to) {
+  if (Status fault = 0; Faulted(&fault)) return fault;
   Node* source = FindNode(from);
   if (source == nullptr) return win::kFileNotFound;
   if (FindNode(to) != nullptr) return win::kAlreadyExists;
@@ -126,6 +130,7 @@ Status MemoryPlatform::RenameFile(std::u16string_view from,
 
 Status MemoryPlatform::RenameReplacing(std::u16string_view from,
                                    std::u16string_view to) {
+  if (Status fault = 0; Faulted(&fault)) return fault;
   Node* source = FindNode(from);
   if (source == nullptr) return win::kFileNotFound;
   const std::u16string target = Normalize(to);
@@ -147,6 +152,7 @@ Status MemoryPlatform::RenameReplacing(std::u16string_view from,
 }
 
 Status MemoryPlatform::RemoveFile(std::u16string_view path) {
+  if (Status fault = 0; Faulted(&fault)) return fault;
   Node* node = FindNode(path);
   if (node == nullptr) return win::kFileNotFound;
   if (node->folder || node->read_only) return win::kAccessDenied;
@@ -157,6 +163,7 @@ Status MemoryPlatform::RemoveFile(std::u16string_view path) {
 
 Status MemoryPlatform::FileLength(std::u16string_view path,
                                   std::uint64_t* length) {
+  if (Status fault = 0; Faulted(&fault)) return fault;
   const Node* node = FindNode(path);
   if (node == nullptr) return win::kFileNotFound;
   if (node->folder) return win::kAccessDenied;
@@ -167,6 +174,7 @@ Status MemoryPlatform::FileLength(std::u16string_view path,
 
 Status MemoryPlatform::CreateWriteFile(std::u16string_view path,
                                        FileHandle* file) {
+  if (Status fault = 0; Faulted(&fault)) return fault;
   const std::u16string normalized = Normalize(path);
   if (!ParentFolderExists(normalized)) return win::kPathNotFound;
   const std::u16string key = FoldPath(normalized);
@@ -175,6 +183,7 @@ Status MemoryPlatform::CreateWriteFile(std::u16string_view path,
     Node& node = it->second;
     if (node.folder || node.read_only) return win::kAccessDenied;
     if (node.held_exclusively) return win::kSharingViolation;
+    if (node.reparse_point || node.hard_linked) return win::kCantAccessFile;
     node.bytes.clear();
   } else {
     it = files_.emplace(key, NewNode(normalized, false)).first;
@@ -186,6 +195,7 @@ Status MemoryPlatform::CreateWriteFile(std::u16string_view path,
 }
 
 Status MemoryPlatform::AppendToFile(FileHandle file, std::string_view bytes) {
+  if (Status fault = 0; Faulted(&fault)) return fault;
   const auto it = open_files_.find(file);
   if (it == open_files_.end()) return 6;  // ERROR_INVALID_HANDLE
   files_.at(it->second.key).bytes += bytes;
@@ -245,6 +255,17 @@ void MemoryPlatform::AddFile(std::u16string_view path, std::string_view bytes) {
   Node& node = files_[FoldPath(normalized)];
   node = NewNode(normalized, false);
   node.bytes = std::string(bytes);
+}
+
+void MemoryPlatform::AddSymbolicLink(std::u16string_view path) {
+  AddFile(path, "");
+  FindNode(path)->reparse_point = true;
+}
+
+void MemoryPlatform::AddHardLinkedFile(std::u16string_view path,
+                                       std::string_view bytes) {
+  AddFile(path, bytes);
+  FindNode(path)->hard_linked = true;
 }
 
 void MemoryPlatform::SetReadOnly(std::u16string_view path, bool read_only) {

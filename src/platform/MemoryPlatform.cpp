@@ -17,12 +17,21 @@ MemoryPlatform::~MemoryPlatform() = default;
 // --- Process ---------------------------------------------------------------------
 
 Status MemoryPlatform::CreateNamedMutex(std::u16string_view name) {
-  return mutexes_.insert(std::u16string(name)).second ? win::kSuccess
-                                                      : win::kAlreadyExists;
+  const std::u16string key(name);
+  if (mutexes_.count(key) != 0 || !own_mutexes_.insert(key).second) {
+    return win::kAlreadyExists;
+  }
+  return win::kSuccess;
 }
 
 void MemoryPlatform::HoldMutex(std::u16string_view name) {
   mutexes_.insert(std::u16string(name));
+}
+
+bool MemoryPlatform::Faulted(Status* status) {
+  if (operations_++ != fail_at_) return false;
+  *status = fail_status_;
+  return true;
 }
 
 std::uint32_t MemoryPlatform::OsMajorVersion() { return os_major_; }

@@ -111,12 +111,38 @@ class MemoryPlatform final : public Platform {
   int key_opens() const { return key_opens_; }
   // A CD-ROM device: a key below the device tree with the class GUID.
   void AddCdromDevice(std::u16string_view instance);
+  // Every value of the registry, by key path (as spelled) and value name,
+  // and every key path: what a run changed shows in a comparison.
+  struct ValueAt {
+    std::u16string key;
+    std::u16string name;
+    StoredValue value;
+  };
+  std::vector<ValueAt> AllValues() const;
+  std::vector<std::u16string> AllKeys() const;
+
+  // Faults ----------------------------------------------------------------------
+  // The operation numbered `index` (from 0, counting every registry, device
+  // and file operation of the interface) fails with `status`: a Status
+  // result gives it; a device set is not had; a device or path is not there.
+  // Nothing is done by the failing operation.
+  void FailOperation(long index, Status status) {
+    fail_at_ = index;
+    fail_status_ = status;
+  }
+  // How many registry, device and file operations ran so far.
+  long operations() const { return operations_; }
 
   // Setting up and reading files ----------------------------------------------
   // Paths are Windows paths; the parent folder is created as needed.
   void AddFolder(std::u16string_view path);
   void AddFile(std::u16string_view path, std::string_view bytes);
   void SetReadOnly(std::u16string_view path, bool read_only);
+  // A symbolic link (a reparse point) at `path`, as someone may plant one.
+  // What it points to is never followed.
+  void AddSymbolicLink(std::u16string_view path);
+  // A file that has a second name elsewhere (a hard link).
+  void AddHardLinkedFile(std::u16string_view path, std::string_view bytes);
   // Another process holds the file open without sharing it.
   void HoldExclusively(std::u16string_view path);
   // Another process reads the file, sharing reading and writing but not
@@ -133,6 +159,8 @@ class MemoryPlatform final : public Platform {
 
   // Setting up and reading the process ----------------------------------------
   void HoldMutex(std::u16string_view name);  // as another instance would
+  // The process that ran the tool has ended: the mutexes it created go.
+  void ProcessExited() { own_mutexes_.clear(); }
   void SetOsMajorVersion(std::uint32_t major) { os_major_ = major; }
   void SetEnvironment(std::u16string_view name,
                       std::optional<std::u16string> value);
@@ -166,6 +194,8 @@ class MemoryPlatform final : public Platform {
     std::u16string path;  // as first spelled
     bool folder = false;
     bool read_only = false;
+    bool reparse_point = false;
+    bool hard_linked = false;
     bool held_exclusively = false;
     bool held_shared = false;
     int open_for_write = 0;
@@ -209,7 +239,16 @@ class MemoryPlatform final : public Platform {
   std::u16string current_folder_ = u"C:\\";
   FileHandle next_file_ = 1;
 
-  std::set<std::u16string> mutexes_;
+  // Counts an operation; true (with `*status` set) when it is the one to
+  // fail.
+  bool Faulted(Status* status);
+
+  long operations_ = 0;
+  long fail_at_ = -1;
+  Status fail_status_ = 0;
+
+  std::set<std::u16string> mutexes_;      // held by other processes
+  std::set<std::u16string> own_mutexes_;  // created by the tool
   std::uint32_t os_major_ = 10;
   std::map<std::u16string, std::u16string> environment_;  // folded names
   std::u16string command_line_ = u"Tarvox.exe";

@@ -95,6 +95,7 @@ Status MemoryPlatform::Lookup(KeyHandle handle, std::uint32_t needed,
 
 Status MemoryPlatform::OpenKey(std::u16string_view path, std::uint32_t access,
                                KeyHandle* key) {
+  if (Status fault = 0; Faulted(&fault)) return fault;
   ++key_opens_;
   Key* found = FindKey(path);
   if (found == nullptr) return win::kFileNotFound;
@@ -105,6 +106,7 @@ Status MemoryPlatform::OpenKey(std::u16string_view path, std::uint32_t access,
 
 Status MemoryPlatform::CreateKey(std::u16string_view path,
                                  std::uint32_t access, KeyHandle* key) {
+  if (Status fault = 0; Faulted(&fault)) return fault;
   ++key_opens_;
   Key* existing = FindKey(path);
   if (existing != nullptr && (existing->denied_access & access) != 0) {
@@ -119,6 +121,7 @@ Status MemoryPlatform::CreateKey(std::u16string_view path,
 Status MemoryPlatform::QueryValue(KeyHandle handle, std::u16string_view name,
                                   std::uint32_t* type, void* data,
                                   std::uint32_t* size) {
+  if (Status fault = 0; Faulted(&fault)) return fault;
   Key* key = nullptr;
   if (const Status status = Lookup(handle, win::kKeyQueryValue, &key)) {
     return status;
@@ -150,6 +153,7 @@ Status MemoryPlatform::QueryValue(KeyHandle handle, std::u16string_view name,
 Status MemoryPlatform::SetValue(KeyHandle handle, std::u16string_view name,
                                 std::uint32_t type, const void* data,
                                 std::uint32_t size) {
+  if (Status fault = 0; Faulted(&fault)) return fault;
   Key* key = nullptr;
   if (const Status status = Lookup(handle, win::kKeySetValue, &key)) {
     return status;
@@ -174,6 +178,7 @@ Status MemoryPlatform::SetValue(KeyHandle handle, std::u16string_view name,
 
 Status MemoryPlatform::DeleteValue(KeyHandle handle,
                                    std::u16string_view name) {
+  if (Status fault = 0; Faulted(&fault)) return fault;
   Key* key = nullptr;
   if (const Status status = Lookup(handle, win::kKeySetValue, &key)) {
     return status;
@@ -206,6 +211,7 @@ Status CopyEnumeratedName(std::u16string_view text, char16_t* name,
 
 Status MemoryPlatform::EnumKey(KeyHandle handle, std::uint32_t index,
                                char16_t* name, std::uint32_t* length) {
+  if (Status fault = 0; Faulted(&fault)) return fault;
   Key* key = nullptr;
   if (const Status status = Lookup(handle, win::kKeyEnumerateSubKeys, &key)) {
     return status;
@@ -218,6 +224,7 @@ Status MemoryPlatform::EnumKey(KeyHandle handle, std::uint32_t index,
 
 Status MemoryPlatform::EnumValue(KeyHandle handle, std::uint32_t index,
                                  char16_t* name, std::uint32_t* length) {
+  if (Status fault = 0; Faulted(&fault)) return fault;
   Key* key = nullptr;
   if (const Status status = Lookup(handle, win::kKeyQueryValue, &key)) {
     return status;
@@ -282,6 +289,37 @@ std::optional<MemoryPlatform::StoredValue> MemoryPlatform::GetValue(
 
 bool MemoryPlatform::KeyExists(std::u16string_view path) const {
   return FindKey(path) != nullptr;
+}
+
+namespace {
+
+template <typename Key, typename Visit>
+void WalkKeys(const Key& key, const std::u16string& path, const Visit& visit) {
+  visit(key, path);
+  for (const auto& [_, child] : key.subkeys) {
+    WalkKeys(*child, path.empty() ? child->name : path + u"\\" + child->name,
+             visit);
+  }
+}
+
+}  // namespace
+
+std::vector<MemoryPlatform::ValueAt> MemoryPlatform::AllValues() const {
+  std::vector<ValueAt> values;
+  WalkKeys(root_, u"", [&](const Key& key, const std::u16string& path) {
+    for (const Value& value : key.values) {
+      values.push_back({path, value.name, {value.type, value.bytes}});
+    }
+  });
+  return values;
+}
+
+std::vector<std::u16string> MemoryPlatform::AllKeys() const {
+  std::vector<std::u16string> keys;
+  WalkKeys(root_, u"", [&](const Key&, const std::u16string& path) {
+    if (!path.empty()) keys.push_back(path);
+  });
+  return keys;
 }
 
 void MemoryPlatform::DenyAccess(std::u16string_view path,

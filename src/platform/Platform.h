@@ -31,6 +31,7 @@ inline constexpr Status kInsufficientBuffer = 122;
 inline constexpr Status kAlreadyExists = 183;
 inline constexpr Status kMoreData = 234;
 inline constexpr Status kNoMoreItems = 259;
+inline constexpr Status kCantAccessFile = 1920;
 
 // Registry value types.
 inline constexpr std::uint32_t kRegNone = 0;
@@ -140,8 +141,8 @@ class Platform {
   // holding any unit the search takes as a wildcard ('*', '?', '<', '>' or
   // '"') names no file and gives false.
   virtual bool PathExists(std::u16string_view path) = 0;
-  // GetFileAttributesW: the attributes of a file or folder, 2 or 3 when
-  // there is none.
+  // GetFileAttributesW: the attributes of a file or folder (of a link
+  // itself, not of what it points to), 2 or 3 when there is none.
   virtual Status GetAttributes(std::u16string_view path,
                                std::uint32_t* attributes) = 0;
   // MoveFileW: fails when `to` exists (183), and with 32 while another
@@ -162,7 +163,9 @@ class Platform {
   virtual Status FileLength(std::u16string_view path,
                             std::uint64_t* length) = 0;
   // Creates the file, or empties it if it exists, for writing; others may
-  // read and write it meanwhile.
+  // read and write it meanwhile. Never through a link: a name that is a
+  // symbolic link, junction or other reparse point, or a file that has other
+  // names too (a hard link), is refused with 1920 and left as it is.
   virtual Status CreateWriteFile(std::u16string_view path,
                                  FileHandle* file) = 0;
   // Writes all of `bytes` at the end of what was written; nothing is held

@@ -220,12 +220,28 @@ Status Win32Platform::FileLength(std::u16string_view path,
 
 Status Win32Platform::CreateWriteFile(std::u16string_view path,
                                       FileHandle* file) {
-  const HANDLE created =
-      CreateFileW(Wide(path).c_str(), GENERIC_WRITE,
-                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
-                  FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (created == INVALID_HANDLE_VALUE) return GetLastError();
-  *file = reinterpret_cast<FileHandle>(created);
+  // The name itself is opened, never what it may point to: a symbolic link,
+  // junction or other reparse point is opened as the link and refused, as is
+  // a file with more than one name, before a byte is truncated or written.
+  const HANDLE opened = CreateFileW(
+      Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+      nullptr);
+  if (opened == INVALID_HANDLE_VALUE) return GetLastError();
+  BY_HANDLE_FILE_INFORMATION info{};
+  Status status = LastErrorUnless(GetFileInformationByHandle(opened, &info));
+  if (status == ERROR_SUCCESS &&
+      ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+       info.nNumberOfLinks > 1)) {
+    status = win::kCantAccessFile;
+  }
+  // Emptied only once it is known to be a file of its own.
+  if (status == ERROR_SUCCESS) status = LastErrorUnless(SetEndOfFile(opened));
+  if (status != ERROR_SUCCESS) {
+    CloseHandle(opened);
+    return status;
+  }
+  *file = reinterpret_cast<FileHandle>(opened);
   return ERROR_SUCCESS;
 }
 

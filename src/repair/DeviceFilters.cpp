@@ -30,7 +30,11 @@ std::u16string DeviceBackupValueName(const RegKey& key,
   std::u16string name(kValueNameUnits, u'\0');
   for (std::uint32_t index = 0;; ++index) {
     std::uint32_t length = kValueNameUnits;
-    if (key.EnumValue(index, name.data(), &length) != win::kSuccess) break;
+    const Status status = key.EnumValue(index, name.data(), &length);
+    if (status == win::kNoMoreItems) break;
+    // A scan cut short cannot tell that no first backup is there: the
+    // latest slot is taken, so a first backup is never overwritten.
+    if (status != win::kSuccess) return std::u16string(list) + u"_2";
     const std::u16string_view found(name.data(),
                                     std::min(length, kValueNameUnits));
     if (found.find(first) != std::u16string_view::npos) {
@@ -80,14 +84,15 @@ void RepairDeviceFilters(Platform& os, std::uint32_t property) {
     // a device is passed over, as one without a list.
     if (os.GetDeviceProperty(devices.set(), devices.index(), property,
                              &read.type, read.list.data(), MultiSz::kBytes,
-                             &read.size) != win::kSuccess ||
-        MultiSzLength(&read.list) == 0) {
+                             &read.size) != win::kSuccess) {
       continue;
     }
-    if (read.type == win::kRegSz) {
+    const bool single_string = read.type == win::kRegSz;
+    if (single_string) SingleStringToList(&read);
+    if (MultiSzLength(&read.list) == 0) continue;  // no name: nothing to do
+    if (single_string) {
       // The conversion changes how the list is stored, not what it holds: no
       // backup, no reboot.
-      SingleStringToList(&read);
       os.SetDeviceProperty(devices.set(), devices.index(), property,
                            read.list.data(), read.size);
     }

@@ -1,25 +1,35 @@
-// Whole runs of the tool on an in-memory machine whose registry holds
-// whatever bytes, of whatever type, in the values the tool reads. A run must
-// end normally, keep every buffer in bounds, and leave a log of whole lines.
+// Whole runs of the tool, all seven checks, on an in-memory machine decoded
+// from the input: services with any start type and ImagePath, driver files
+// and ".bak" copies, the four key lists, the co-installer value and CD-ROM
+// devices, their values of any type, byte count and content. After every
+// run the rules of RunInvariants must hold, the exit code must be 0 unless
+// the run has no rights, and a second run must repair nothing more.
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "app/RepairApp.h"
+#include "invariants/RunInvariants.h"
 #include "log/RunLog.h"
 #include "platform/MemoryPlatform.h"
 #include "platform/RunState.h"
+#include "repair/CoInstaller.h"
+#include "repair/DeviceFilters.h"
+#include "repair/KeyFilterList.h"
+#include "services/DriverFile.h"
 
 namespace {
 
-constexpr std::u16string_view kAppPaths =
-    u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\orvane.exe";
-constexpr std::u16string_view kCoInstallers =
-    u"SYSTEM\\CurrentControlSet\\Control\\CoDeviceInstallers";
-constexpr std::u16string_view kCdromClass =
-    u"{4D36E965-E325-11CE-BFC1-08002BE10318}";
+using tarvox::MemoryPlatform;
+namespace win = tarvox::win;
 
-// Takes a value from the input: a type byte, a length byte pair, the data.
+// Filter and service names: services exist for all but the last; lists
+// name them in any letter case.
+const std::u16string kNames[] = {u"flt", u"Flt2", u"cd", u"a", u"x\u00e9", u"gone"};
+constexpr std::size_t kServiceNames = 5;
+
 struct Reader {
   const std::uint8_t* data;
   std::size_t size;
@@ -28,53 +38,172 @@ struct Reader {
     --size;
     return *data++;
   }
+  // Exactly `wanted` bytes: the input's, then a filler of names once the
+  // input runs out, so every length up to past 2048 bytes is reached.
   std::string Bytes(std::size_t wanted) {
-    wanted = std::min(wanted, size);
-    std::string bytes(reinterpret_cast<const char*>(data), wanted);
-    data += wanted;
-    size -= wanted;
+    const std::size_t taken = std::min(wanted, size);
+    std::string bytes(reinterpret_cast<const char*>(data), taken);
+    data += taken;
+    size -= taken;
+    static const std::string kFiller("f\0l\0t\0\0\0", 8);
+    while (bytes.size() < wanted) bytes += kFiller[bytes.size() % kFiller.size()];
     return bytes;
+  }
+  std::uint32_t Type() {
+    static const std::uint32_t kTypes[] = {
+        win::kRegMultiSz, win::kRegMultiSz, win::kRegMultiSz, win::kRegSz,
+        win::kRegExpandSz, win::kRegBinary, win::kRegDword, win::kRegNone, 11};
+    return kTypes[Byte() % std::size(kTypes)];
   }
 };
 
-void Check(bool condition) {
-  if (!condition) std::abort();
+std::string Utf16(std::u16string_view text) {
+  return std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2);
+}
+
+std::u16string Spelled(Reader& in, std::size_t index) {
+  std::u16string name = kNames[index % std::size(kNames)];
+  const std::uint8_t how = in.Byte();
+  for (auto& unit : name) {
+    if ((how & 1) && unit >= u'a' && unit <= u'z') unit = char16_t(unit - 32);
+    if ((how & 2) && unit == u'\u00e9') unit = u'\u00c9';
+  }
+  return name;
+}
+
+// A value as a list of names (maybe with bytes after its end) or as raw
+// bytes of any length up to 2199; nullopt for no value.
+std::optional<MemoryPlatform::StoredValue> Value(Reader& in) {
+  const std::uint8_t mode = in.Byte() % 4;
+  if (mode == 0) return std::nullopt;
+  const std::uint32_t type = in.Type();
+  if (mode == 1) {
+    const std::size_t length = (in.Byte() | (in.Byte() << 8)) % 2200;
+    return MemoryPlatform::StoredValue{type, in.Bytes(length)};
+  }
+  std::u16string units;
+  for (std::size_t n = in.Byte() % 5; n > 0; --n) {
+    units += Spelled(in, in.Byte()) + u'\0';
+  }
+  if (mode == 3) units += u'\0';  // closed
+  std::string bytes = Utf16(units);
+  bytes += in.Bytes(in.Byte() % 4);  // maybe something after it
+  return MemoryPlatform::StoredValue{type, bytes};
+}
+
+void Put(MemoryPlatform& machine, std::u16string_view key, std::u16string_view name,
+         const std::optional<MemoryPlatform::StoredValue>& value) {
+  if (value) machine.PutValue(key, name, value->type, value->bytes);
+}
+
+void AddService(MemoryPlatform& machine, Reader& in, const std::u16string& name) {
+  const std::u16string key = u"SYSTEM\\CurrentControlSet\\Services\\" + name;
+  machine.PutKey(key);
+  switch (in.Byte() % 4) {
+    case 0: break;  // no start type
+    case 1: machine.PutDword(key, u"Start", in.Byte() % 6); break;
+    case 2: machine.PutValue(key, u"Start", win::kRegDword, in.Bytes(in.Byte() % 9)); break;
+    default: machine.PutDword(key, u"Start", 0xFFFFFFFF); break;
+  }
+  const std::u16string sys = name + u".sys";
+  const std::u16string templates[] = {
+      u"",
+      u"%SystemRoot%\\system32\\drivers\\" + sys,
+      u"System32\\DRIVERS\\" + sys,
+      u"\\SystemRoot\\System32\\drivers\\" + sys,
+      u"\\??\\C:\\tools\\" + sys,
+      u"C:\\tools\\" + sys,
+      u"\\Device\\HarddiskVolume1\\" + sys,
+      u"C:\\tools\\" + std::u16string(300, u'p') + u".sys",
+  };
+  const std::uint8_t form = in.Byte() % 9;
+  std::u16string image;
+  if (form < std::size(templates)) {
+    image = templates[form];
+  } else {
+    const std::string raw = in.Bytes(in.Byte() & ~1u);
+    image.assign(reinterpret_cast<const char16_t*>(raw.data()), raw.size() / 2);
+  }
+  if (form != 0) {
+    machine.PutValue(key, u"ImagePath", in.Byte() % 2 ? win::kRegExpandSz : win::kRegSz,
+                     Utf16(image + u'\0'));
+  }
+  const tarvox::DriverFileLocation driver =
+      tarvox::LocateDriverFile(image, name, u"C:\\windows");
+  const std::uint8_t files = in.Byte();
+  if (driver.form == tarvox::ImagePathForm::kUnknown || driver.path.size() > 250) return;
+  if (files & 1) machine.AddFile(driver.path, "driver");
+  if (files & 2) machine.AddFile(tarvox::BackupPathOf(driver.path), "copy");
+}
+
+void Fail(const std::string& why) {
+  std::fprintf(stderr, "broken: %s\n", why.c_str());
+  std::abort();
+}
+
+int Run(MemoryPlatform& machine) {
+  tarvox::RunLog.Close();
+  tarvox::g_changesMade = 0;
+  tarvox::g_systemRoot.clear();
+  int exit_code = 0;
+  try {
+    exit_code = tarvox::RepairApp(machine).Run();
+  } catch (const MemoryPlatform::ProcessEnded& end) {
+    exit_code = end.code;
+  }
+  machine.ProcessExited();
+  tarvox::RunLog.Close();
+  return exit_code;
 }
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
-                                      std::size_t size) {
-  Reader input{data, size};
-  tarvox::MemoryPlatform machine;
-  machine.AddFolder(u"C:\\Program Files\\Orvane");
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  Reader in{data, size};
+  MemoryPlatform machine;
+  machine.AddFolder(u"C:\\tools");
   machine.AddFile(u"C:\\windows\\system32\\OrvaneCo.dll", "MZ");
-  const std::uint8_t flags = input.Byte();
-  for (const auto& [key, value] :
-       {std::pair{kAppPaths, std::u16string_view(u"Path")},
-        std::pair{kCoInstallers, kCdromClass}}) {
-    const std::uint32_t type = input.Byte() % 12;
-    const std::size_t low = input.Byte();
-    const std::size_t length = low | (std::size_t{input.Byte()} << 4);
-    machine.PutValue(key, value, type, input.Bytes(length));
-  }
+  const std::uint8_t flags = in.Byte();
   if (flags & 1) machine.SetCommandLine(u"Tarvox.exe -silent");
+  const bool no_rights = (flags & 2) != 0;
 
-  tarvox::RunLog.Close();
-  tarvox::g_changesMade = 0;
-  int exit_code = 0;
-  try {
-    exit_code = tarvox::RepairApp(machine).Run();
-  } catch (const tarvox::MemoryPlatform::ProcessEnded& end) {
-    exit_code = end.code;
+  for (std::size_t n = 0; n < kServiceNames; ++n) {
+    if (in.Byte() & 1) AddService(machine, in, kNames[n]);
   }
-  Check(exit_code == 0);
-  for (const auto& path : machine.AllFiles()) {
-    if (path.ends_with(u"Tarvox.log") || path.ends_with(u"TarvoxTmp.log")) {
-      const std::string log = *machine.FileBytes(path);
-      Check(log.empty() || log.ends_with("\r\n"));
+  machine.PutKey(tarvox::kCdromClassKey);
+  if (flags & 4) machine.PutKey(tarvox::kCdromCriticalDeviceKey);
+  for (const auto key : {tarvox::kCdromClassKey, tarvox::kCdromCriticalDeviceKey}) {
+    for (const auto name : {u"LowerFilters", u"UpperFilters"}) {
+      Put(machine, key, name, Value(in));
+      if (in.Byte() & 1) Put(machine, key, std::u16string(name) + u"_1", Value(in));
     }
   }
-  tarvox::RunLog.Close();
+  Put(machine, tarvox::kCoDeviceInstallersKey, tarvox::kCdromClassGuid, Value(in));
+  std::vector<std::u16string> devices;
+  for (std::size_t n = in.Byte() % 4; devices.size() < n;) {
+    const std::u16string instance = u"ROOT\\CDROM\\000" + std::u16string(1, char16_t(u'0' + devices.size()));
+    machine.AddCdromDevice(instance);
+    devices.push_back(u"SYSTEM\\CurrentControlSet\\Enum\\" + instance);
+    Put(machine, devices.back(), u"LowerFilters", Value(in));
+    Put(machine, devices.back(), u"UpperFilters", Value(in));
+    if (in.Byte() & 1) {
+      Put(machine, std::u16string(tarvox::kDeviceBackupKeyPrefix) + instance.back(),
+          in.Byte() & 1 ? u"LowerFilters_1" : u"xUpperFilters_1", Value(in));
+    }
+  }
+  if (no_rights) machine.DenyAccess(tarvox::kCdromClassKey, win::kKeySetValue);
+
+  tarvox::g_systemRoot = u"C:\\windows";
+  const std::set<std::u16string> valid = tarvox::invariants::RunSnapshot::ValidNames(machine);
+  const tarvox::invariants::RunSnapshot before(machine, devices);
+  const int exit_code = Run(machine);
+  if (exit_code != (no_rights ? -1 : 0)) Fail("exit code " + std::to_string(exit_code));
+  if (std::string broken = before.CheckRun(machine, &valid); !broken.empty()) Fail(broken);
+
+  const tarvox::invariants::RunSnapshot repaired(machine, devices);
+  Run(machine);
+  if (std::string broken = repaired.CheckNothingRepaired(machine); !broken.empty()) {
+    Fail("second run: " + broken);
+  }
   return 0;
 }

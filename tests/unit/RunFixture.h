@@ -61,11 +61,14 @@ class RunTest : public ::testing::Test {
   // Runs the tool as a process would, and gives its exit code.
   int RunTarvox(std::u16string command_line = u"Tarvox.exe -silent") {
     machine_.SetCommandLine(std::move(command_line));
+    int exit_code = 0;
     try {
-      return RepairApp(machine_).Run();
+      exit_code = RepairApp(machine_).Run();
     } catch (const MemoryPlatform::ProcessEnded& end) {
-      return end.code;
+      exit_code = end.code;
     }
+    machine_.ProcessExited();
+    return exit_code;
   }
 
   // Every key the checks read exists and holds nothing to repair, so a run

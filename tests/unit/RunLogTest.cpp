@@ -107,6 +107,45 @@ TEST_F(RunLogTest, LinesAreJoinedPiecesEndedByCrLfInTheAnsiCodePage) {
             "one\r\ntwo\r\n");
 }
 
+// Tarvox runs as administrator in a folder an installer chose: a log name
+// planted there as a link must not be written, emptied, renamed or removed
+// through. The run then has no log, and its checks still run.
+TEST_F(RunLogTest, LinkInPlaceOfALogMeansNoLogAndNothingTouched) {
+  struct Case {
+    const char* what;
+    std::u16string_view name;
+    bool symbolic;  // else a file with a second name elsewhere
+  };
+  const Case cases[] = {
+      {"temporary log is a symbolic link", u"TarvoxTmp.log", true},
+      {"final log is a symbolic link", u"Tarvox.log", true},
+      {"temporary log has a second name", u"TarvoxTmp.log", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ResetRunState();
+    MemoryPlatform fresh;
+    fresh.PutString(kAppPaths, u"Path", kProduct);
+    fresh.AddFolder(kProduct);
+    fresh.PutMultiSz(u"SYSTEM\\CurrentControlSet\\Control\\CoDeviceInstallers",
+                     u"{4D36E965-E325-11CE-BFC1-08002BE10318}",
+                     {u"OrvaneCo.dll,Install"});
+    const std::u16string planted = std::u16string(kProduct) + u"\\" + std::u16string(c.name);
+    if (c.symbolic) {
+      fresh.AddSymbolicLink(planted);
+    } else {
+      fresh.AddHardLinkedFile(planted, "someone else's data");
+    }
+    fresh.SetCommandLine(u"Tarvox.exe -silent");
+    EXPECT_EQ(RepairApp(fresh).Run(), 0);
+    EXPECT_EQ(g_changesMade, 1);  // the co-installer check ran
+    EXPECT_EQ(fresh.FileBytes(planted), c.symbolic ? "" : "someone else's data");
+    std::uint32_t attributes = 0;
+    EXPECT_EQ(fresh.GetAttributes(planted, &attributes), win::kSuccess);
+    EXPECT_EQ(fresh.AllFiles().size(), 1u);  // nothing else was created
+  }
+}
+
 class FinishTest : public RunLogTest {
  protected:
   void SetUp() override {
