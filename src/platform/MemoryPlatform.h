@@ -52,6 +52,7 @@ class MemoryPlatform final : public Platform {
                  std::uint32_t* length) override;
   Status EnumValue(KeyHandle key, std::uint32_t index, char16_t* name,
                    std::uint32_t* length) override;
+  Status KeyName(KeyHandle key, std::u16string* name) override;
   void CloseKey(KeyHandle key) override;
 
   DeviceSetHandle OpenCdromDevices() override;

@@ -233,6 +233,14 @@ Status MemoryPlatform::EnumValue(KeyHandle handle, std::uint32_t index,
   return CopyEnumeratedName(key->values[index].name, name, length);
 }
 
+Status MemoryPlatform::KeyName(KeyHandle handle, std::u16string* name) {
+  if (Status fault = 0; Faulted(&fault)) return fault;
+  const auto it = open_keys_.find(handle);
+  if (it == open_keys_.end()) return 6;  // ERROR_INVALID_HANDLE
+  *name = it->second.key->name;
+  return win::kSuccess;
+}
+
 void MemoryPlatform::CloseKey(KeyHandle key) { open_keys_.erase(key); }
 
 void MemoryPlatform::PutValue(std::u16string_view path,

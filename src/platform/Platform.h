@@ -110,6 +110,11 @@ class Platform {
                          std::uint32_t* length) = 0;
   virtual Status EnumValue(KeyHandle key, std::uint32_t index, char16_t* name,
                            std::uint32_t* length) = 0;
+  // The name the open key is stored under (the last part of its path, as
+  // spelled when it was created), from NtQueryKey. Opening a key by a name
+  // finds it whatever the case of the name's letters; this tells how it is
+  // really spelled.
+  virtual Status KeyName(KeyHandle key, std::u16string* name) = 0;
   // RegCloseKey.
   virtual void CloseKey(KeyHandle key) = 0;
 

@@ -60,6 +60,7 @@ class RegKey {
                    std::uint32_t* length) const {
     return os_->EnumValue(key_, index, name, length);
   }
+  Status Name(std::u16string* name) const { return os_->KeyName(key_, name); }
 
  private:
   Platform* os_;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t));
@@ -112,6 +113,40 @@ Status Win32Platform::EnumValue(KeyHandle key, std::uint32_t index,
                     &units, nullptr, nullptr, nullptr, nullptr);
   if (result == ERROR_SUCCESS) *length = units;
   return static_cast<Status>(result);
+}
+
+Status Win32Platform::KeyName(KeyHandle key, std::u16string* name) {
+  // NtQueryKey with KeyNameInformation gives the key's whole path
+  // ("\REGISTRY\MACHINE\...\Name") as stored; it needs no access right. It is
+  // looked up at run time: the program imports nothing from ntdll.
+  using NtQueryKeyFunction = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+  constexpr int kKeyNameInformation = 3;
+  static const auto query = reinterpret_cast<NtQueryKeyFunction>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryKey")));
+  if (query == nullptr) return ERROR_CALL_NOT_IMPLEMENTED;
+  std::wstring buffer(512, L'\0');
+  for (;;) {
+    ULONG needed = 0;
+    const ULONG bytes = static_cast<ULONG>(buffer.size() * sizeof(wchar_t));
+    const LONG status = query(AsKey(key), kKeyNameInformation, buffer.data(), bytes, &needed);
+    if (status >= 0) break;
+    // STATUS_BUFFER_OVERFLOW, STATUS_BUFFER_TOO_SMALL: ask again with room.
+    constexpr LONG kBufferOverflow = static_cast<LONG>(0x80000005);
+    constexpr LONG kBufferTooSmall = static_cast<LONG>(0xC0000023);
+    if ((status != kBufferOverflow && status != kBufferTooSmall) || needed <= bytes) {
+      return ERROR_INVALID_DATA;
+    }
+    buffer.assign(needed / sizeof(wchar_t) + 1, L'\0');
+  }
+  ULONG length = 0;  // in bytes, the first field
+  std::memcpy(&length, buffer.data(), sizeof length);
+  const std::size_t units = std::min<std::size_t>(
+      length / sizeof(wchar_t), buffer.size() - sizeof length / sizeof(wchar_t));
+  const std::wstring_view path(buffer.data() + sizeof length / sizeof(wchar_t), units);
+  const std::size_t slash = path.rfind(L'\\');
+  const std::wstring_view last = slash == std::wstring_view::npos ? path : path.substr(slash + 1);
+  *name = FromWide(last.data(), last.size());
+  return ERROR_SUCCESS;
 }
 
 void Win32Platform::CloseKey(KeyHandle key) { RegCloseKey(AsKey(key)); }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -136,8 +137,38 @@ void AddService(MemoryPlatform& machine, Reader& in, const std::u16string& name)
   if (files & 2) machine.AddFile(tarvox::BackupPathOf(driver.path), "copy");
 }
 
+// The machine of the input at hand, shown when a rule breaks.
+const MemoryPlatform* g_shown = nullptr;
+
+std::string Shown(std::u16string_view text) {
+  std::string narrow;
+  for (const char16_t unit : text) {
+    if (unit >= 0x20 && unit < 0x7F) {
+      narrow += static_cast<char>(unit);
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", unsigned(unit));
+      narrow += escaped;
+    }
+  }
+  return narrow;
+}
+
 void Fail(const std::string& why) {
   std::fprintf(stderr, "broken: %s\n", why.c_str());
+  if (g_shown != nullptr) {
+    for (const auto& at : g_shown->AllValues()) {
+      std::u16string units(at.value.bytes.size() / 2, u'\0');
+      std::memcpy(units.data(), at.value.bytes.data(), units.size() * 2);
+      std::fprintf(stderr, "  %s | %s = %u:%zu:%s\n", Shown(at.key).c_str(),
+                   Shown(at.name).c_str(), at.value.type, at.value.bytes.size(),
+                   Shown(units).c_str());
+    }
+    for (const auto& path : g_shown->AllFiles()) {
+      std::fprintf(stderr, "  file %s: %s\n", Shown(path).c_str(),
+                   g_shown->FileBytes(path).value_or("").c_str());
+    }
+  }
   std::abort();
 }
 
@@ -193,10 +224,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (no_rights) machine.DenyAccess(tarvox::kCdromClassKey, win::kKeySetValue);
 
+  const tarvox::invariants::RunSnapshot before(machine, devices);
+  g_shown = &machine;
+  const int exit_code = Run(machine);
   tarvox::g_systemRoot = u"C:\\windows";
   const std::set<std::u16string> valid = tarvox::invariants::RunSnapshot::ValidNames(machine);
-  const tarvox::invariants::RunSnapshot before(machine, devices);
-  const int exit_code = Run(machine);
   if (exit_code != (no_rights ? -1 : 0)) Fail("exit code " + std::to_string(exit_code));
   if (std::string broken = before.CheckRun(machine, &valid); !broken.empty()) Fail(broken);
 
@@ -205,5 +237,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (std::string broken = repaired.CheckNothingRepaired(machine); !broken.empty()) {
     Fail("second run: " + broken);
   }
+  g_shown = nullptr;
   return 0;
 }

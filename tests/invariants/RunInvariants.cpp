@@ -145,9 +145,7 @@ std::set<std::u16string> RunSnapshot::ValidNames(MemoryPlatform& machine) {
       text.resize(std::min(text.find(u'\0'), text.size()));
     }
     const DriverFileLocation driver = LocateDriverFile(text, name, g_systemRoot);
-    if (driver.form == ImagePathForm::kUnknown ||
-        machine.PathExists(driver.path) ||
-        machine.PathExists(BackupPathOf(driver.path))) {
+    if (driver.form == ImagePathForm::kUnknown || machine.PathExists(driver.path)) {
       valid.insert(FoldAz(name));
     }
   }

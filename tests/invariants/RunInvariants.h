@@ -31,7 +31,9 @@ class RunSnapshot {
   RunSnapshot(const MemoryPlatform& machine, std::vector<std::u16string> devices);
 
   // The names whose services pass every check on this machine, letters A to
-  // Z folded. Asks the machine about files, so it runs operations.
+  // Z folded: taken after a run, a driver restored by the run counts, and
+  // one the run could not restore does not. Asks the machine about files,
+  // so it runs operations.
   static std::set<std::u16string> ValidNames(MemoryPlatform& machine);
 
   // Empty when the run kept every rule, else what it broke. With

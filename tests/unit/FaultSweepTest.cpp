@@ -124,10 +124,9 @@ TEST(FaultSweep, MachinesRepairAsExpectedWithoutFaults) {
   for (const Seed seed : {Seed(SeedBrokenMachine), Seed(SeedOddButSoundMachine)}) {
     MemoryPlatform machine;
     const std::vector<std::u16string> devices = seed(machine);
-    g_systemRoot = u"C:\\windows";
-    const std::set<std::u16string> valid = invariants::RunSnapshot::ValidNames(machine);
     const invariants::RunSnapshot before(machine, devices);
     EXPECT_EQ(RunOnce(machine), 0);
+    const std::set<std::u16string> valid = invariants::RunSnapshot::ValidNames(machine);
     EXPECT_EQ(before.CheckRun(machine, &valid), "");
     const invariants::RunSnapshot repaired(machine, devices);
     EXPECT_EQ(RunOnce(machine), 0);

@@ -1,0 +1,258 @@
+// What a run costs as the machine grows. Seeds a machine of S services (each
+// with "Start", an ImagePath and its driver file) and D CD-ROM devices, with
+// four names in each of the four key lists and in both lists of every
+// device, and times whole runs of the tool on it:
+//   first run   one name in four has no service (the lists are seeded again
+//               before every timed run, so each is a first run);
+//   repeat run  every name valid, nothing to repair.
+// It prints one row: the median times, the platform calls of a repeat run
+// by kind and per judged name, and the process's peak memory.
+//
+//   tarvox_bench S D          the row, on this process's backend
+//   tarvox_bench --exe PATH S D
+//                             (Windows) also times PATH, a Tarvox.exe, as a
+//                             process on the seeded machine; with S = D = 0
+//                             that is the cost of a bare start
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/RepairApp.h"
+#include "bench/CountingPlatform.h"
+#include "log/RunLog.h"
+#include "platform/RegKey.h"
+#include "platform/RunState.h"
+#include "repair/KeyFilterList.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#include <psapi.h>
+#include "platform/Win32Platform.h"
+#else
+#include <sys/resource.h>
+#include "platform/MemoryPlatform.h"
+#endif
+
+namespace tarvox::bench {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::u16string_view kServices = u"SYSTEM\\CurrentControlSet\\Services\\";
+constexpr int kNamesPerList = 4;
+constexpr int kTimedRuns = 5;
+constexpr double kRowBudgetMs = 60000;  // fewer runs for very slow rows
+
+std::u16string Text(const std::string& text) { return std::u16string(text.begin(), text.end()); }
+
+std::u16string Number(int n) {
+  char digits[8];
+  std::snprintf(digits, sizeof digits, "%04d", n);
+  return Text(digits);
+}
+
+void Put(Platform& os, std::u16string_view key, std::u16string_view name,
+         std::uint32_t type, const std::u16string& units) {
+  RegKey open(os);
+  if (open.Create(key, win::kKeySetValue) != win::kSuccess ||
+      open.SetValue(name, type, units.data(),
+                    static_cast<std::uint32_t>(units.size() * 2)) != win::kSuccess) {
+    std::fprintf(stderr, "could not seed a value\n");
+    std::exit(1);
+  }
+}
+
+std::u16string List(const std::vector<std::u16string>& names) {
+  std::u16string units;
+  for (const auto& name : names) units += name + u'\0';
+  return units + u'\0';
+}
+
+struct Machine {
+  int services;
+  int devices;
+  std::u16string windows;
+
+  std::u16string Service(int n) const { return u"bsvc" + Number(n % services); }
+  std::u16string DeviceKey(int n) const {
+    return u"SYSTEM\\CurrentControlSet\\Enum\\ROOT\\CDROM\\" + Number(n);
+  }
+
+  void SeedServicesAndDevices(Platform& os) const {
+    for (int n = 0; n < services; ++n) {
+      const std::u16string key = std::u16string(kServices) + Service(n);
+      const std::uint32_t start = 1;
+      RegKey open(os);
+      open.Create(key, win::kKeySetValue);
+      open.SetValue(u"Start", win::kRegDword, &start, 4);
+      Put(os, key, u"ImagePath", win::kRegExpandSz,
+          u"System32\\DRIVERS\\" + Service(n) + u".sys" + u'\0');
+      FileHandle file = kNoFile;
+      if (os.CreateWriteFile(windows + u"\\System32\\DRIVERS\\" + Service(n) + u".sys",
+                             &file) == win::kSuccess) {
+        os.AppendToFile(file, "MZ");
+        os.CloseFile(file);
+      }
+    }
+    for (int n = 0; n < devices; ++n) {
+      Put(os, DeviceKey(n), u"ClassGUID", win::kRegSz,
+          std::u16string(u"{4D36E965-E325-11CE-BFC1-08002BE10318}") + u'\0');
+    }
+  }
+
+  // Four names a list, spread over the services; with `broken`, the last of
+  // every four has no service.
+  std::u16string Names(int list, bool broken) const {
+    std::vector<std::u16string> names;
+    for (int i = 0; i < kNamesPerList; ++i) {
+      const int n = (list * kNamesPerList + i) * 7919;
+      names.push_back(broken && i == kNamesPerList - 1 ? u"bgone" + Number(list % 10000)
+                                                        : Service(n));
+    }
+    return List(names);
+  }
+
+  void SeedLists(Platform& os, bool broken) const {
+    int list = 0;
+    for (const auto key : {kCdromClassKey, kCdromCriticalDeviceKey}) {
+      for (const auto name : {u"LowerFilters", u"UpperFilters"}) {
+        Put(os, key, name, win::kRegMultiSz, Names(list++, broken));
+      }
+    }
+    Put(os, u"SYSTEM\\CurrentControlSet\\Control\\CoDeviceInstallers", u"x",
+        win::kRegSz, std::u16string(1, u'\0'));
+    for (int n = 0; n < devices; ++n) {
+      for (const auto name : {u"LowerFilters", u"UpperFilters"}) {
+        Put(os, DeviceKey(n), name, win::kRegMultiSz, Names(list++, broken));
+      }
+    }
+  }
+
+  int JudgedNames() const { return (4 + 2 * devices) * kNamesPerList; }
+};
+
+double RunOnce(CountingPlatform& os) {
+  RunLog.Close();
+  g_changesMade = 0;
+  const auto start = Clock::now();
+  RepairApp(os).Run();
+  const std::chrono::duration<double, std::milli> took = Clock::now() - start;
+  RunLog.Close();
+  return took.count();
+}
+
+double Median(std::vector<double> times) {
+  std::sort(times.begin(), times.end());
+  return times.empty() ? 0 : times[times.size() / 2];
+}
+
+double PeakMegabytes() {
+#ifdef _WIN32
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof counters;
+  K32GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+  return counters.PeakWorkingSetSize / 1048576.0;
+#else
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss / 1024.0;
+#endif
+}
+
+#ifdef _WIN32
+// Tarvox.exe as a process, its whole exit awaited: the median wall time of
+// a few starts; with `reseed`, the broken lists are seeded again before each.
+double ProcessRunMs(const std::wstring& exe, const Machine* reseed, Platform& os) {
+  std::vector<double> times;
+  for (int run = 0; run < kTimedRuns; ++run) {
+    if (reseed != nullptr) reseed->SeedLists(os, true);
+    std::wstring line = L"\"" + exe + L"\" -silent";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    const auto start = Clock::now();
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &process)) {
+      std::fprintf(stderr, "could not start Tarvox.exe\n");
+      std::exit(1);
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+  return Median(times);
+}
+#endif
+
+int Main(int argc, char** argv) {
+  std::string exe;
+  int arg = 1;
+  if (argc > 2 && std::string(argv[1]) == "--exe") {
+    exe = argv[2];
+    arg = 3;
+  }
+  if (argc - arg != 2) {
+    std::fprintf(stderr, "usage: tarvox_bench [--exe PATH] S D\n");
+    return 2;
+  }
+#ifdef _WIN32
+  Win32Platform real;
+  const char* backend = "wine";
+#else
+  MemoryPlatform real;
+  const char* backend = "memory";
+#endif
+  Machine machine{std::atoi(argv[arg]), std::atoi(argv[arg + 1]),
+                  real.ReadEnvironment(u"SystemRoot").value_or(u"C:\\windows")};
+  CountingPlatform os(real);
+  if (machine.services > 0) {
+    machine.SeedServicesAndDevices(real);
+    std::vector<double> first;
+    const auto row_start = Clock::now();
+    for (int run = 0; run < kTimedRuns; ++run) {
+      machine.SeedLists(real, true);
+      first.push_back(RunOnce(os));
+      if (std::chrono::duration<double, std::milli>(Clock::now() - row_start).count() >
+          kRowBudgetMs) {
+        break;
+      }
+    }
+    std::vector<double> repeat;
+    for (int run = 0; run < static_cast<int>(first.size()); ++run) {
+      os.Reset();
+      repeat.push_back(RunOnce(os));
+    }
+    std::printf("%-6s %5d %3d %5d %10.1f %10.1f %9.1f", backend, machine.services,
+                machine.devices, machine.JudgedNames(), Median(first), Median(repeat),
+                static_cast<double>(os.total()) / machine.JudgedNames());
+    for (int call = 0; call < static_cast<int>(Call::kCount); ++call) {
+      std::printf(" %7llu", static_cast<unsigned long long>(os.count(static_cast<Call>(call))));
+    }
+    std::printf(" %7.1f\n", PeakMegabytes());
+  }
+#ifdef _WIN32
+  if (!exe.empty()) {
+    const std::wstring path(exe.begin(), exe.end());
+    if (machine.services == 0) {
+      std::printf("Tarvox.exe as a process, bare start: %.1f ms\n",
+                  ProcessRunMs(path, nullptr, real));
+    } else {
+      const double repeat = ProcessRunMs(path, nullptr, real);
+      const double first = ProcessRunMs(path, &machine, real);
+      std::printf("Tarvox.exe as a process, S = %d, D = %d: first run %.1f ms, "
+                  "repeat run %.1f ms\n",
+                  machine.services, machine.devices, first, repeat);
+    }
+  }
+#endif
+  return 0;
+}
+
+}  // namespace
+}  // namespace tarvox::bench
+
+int main(int argc, char** argv) { return tarvox::bench::Main(argc, argv); }

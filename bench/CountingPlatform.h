@@ -1,0 +1,155 @@
+// A platform that counts the calls a run makes, by kind, and passes each to
+// the platform it wraps. Repeated runs in one process need the single-
+// instance guard to let them in: the wrapper answers it itself.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "platform/Platform.h"
+
+namespace tarvox::bench {
+
+enum class Call {
+  kKeyOpen, kValueQuery, kValueWrite, kKeyEnum, kDevice, kFile, kCount
+};
+
+inline const char* CallName(Call call) {
+  static const char* const kNames[] = {"key opens", "value queries",
+                                       "value writes", "enumerations",
+                                       "device calls", "file calls"};
+  return kNames[static_cast<int>(call)];
+}
+
+class CountingPlatform final : public Platform {
+ public:
+  explicit CountingPlatform(Platform& os) : os_(os) {}
+
+  std::uint64_t count(Call call) const { return counts_[static_cast<int>(call)]; }
+  std::uint64_t total() const {
+    std::uint64_t sum = 0;
+    for (const auto n : counts_) sum += n;
+    return sum;
+  }
+  void Reset() { counts_.fill(0); }
+
+  Status OpenKey(std::u16string_view path, std::uint32_t access, KeyHandle* key) override {
+    Count(Call::kKeyOpen);
+    return os_.OpenKey(path, access, key);
+  }
+  Status CreateKey(std::u16string_view path, std::uint32_t access, KeyHandle* key) override {
+    Count(Call::kKeyOpen);
+    return os_.CreateKey(path, access, key);
+  }
+  Status KeyName(KeyHandle key, std::u16string* name) override {
+    Count(Call::kValueQuery);
+    return os_.KeyName(key, name);
+  }
+  Status QueryValue(KeyHandle key, std::u16string_view name, std::uint32_t* type,
+                    void* data, std::uint32_t* size) override {
+    Count(Call::kValueQuery);
+    return os_.QueryValue(key, name, type, data, size);
+  }
+  Status SetValue(KeyHandle key, std::u16string_view name, std::uint32_t type,
+                  const void* data, std::uint32_t size) override {
+    Count(Call::kValueWrite);
+    return os_.SetValue(key, name, type, data, size);
+  }
+  Status DeleteValue(KeyHandle key, std::u16string_view name) override {
+    Count(Call::kValueWrite);
+    return os_.DeleteValue(key, name);
+  }
+  Status EnumKey(KeyHandle key, std::uint32_t index, char16_t* name,
+                 std::uint32_t* length) override {
+    Count(Call::kKeyEnum);
+    return os_.EnumKey(key, index, name, length);
+  }
+  Status EnumValue(KeyHandle key, std::uint32_t index, char16_t* name,
+                   std::uint32_t* length) override {
+    Count(Call::kKeyEnum);
+    return os_.EnumValue(key, index, name, length);
+  }
+  void CloseKey(KeyHandle key) override { os_.CloseKey(key); }
+
+  DeviceSetHandle OpenCdromDevices() override {
+    Count(Call::kDevice);
+    return os_.OpenCdromDevices();
+  }
+  bool EnumDevice(DeviceSetHandle set, std::uint32_t index) override {
+    Count(Call::kDevice);
+    return os_.EnumDevice(set, index);
+  }
+  Status GetDeviceProperty(DeviceSetHandle set, std::uint32_t index,
+                           std::uint32_t property, std::uint32_t* type, void* data,
+                           std::uint32_t capacity, std::uint32_t* size) override {
+    Count(Call::kDevice);
+    return os_.GetDeviceProperty(set, index, property, type, data, capacity, size);
+  }
+  Status SetDeviceProperty(DeviceSetHandle set, std::uint32_t index,
+                           std::uint32_t property, const void* data,
+                           std::uint32_t size) override {
+    Count(Call::kDevice);
+    return os_.SetDeviceProperty(set, index, property, data, size);
+  }
+  void CloseDevices(DeviceSetHandle set) override { os_.CloseDevices(set); }
+
+  bool PathExists(std::u16string_view path) override {
+    Count(Call::kFile);
+    return os_.PathExists(path);
+  }
+  Status GetAttributes(std::u16string_view path, std::uint32_t* attributes) override {
+    Count(Call::kFile);
+    return os_.GetAttributes(path, attributes);
+  }
+  Status RenameFile(std::u16string_view from, std::u16string_view to) override {
+    Count(Call::kFile);
+    return os_.RenameFile(from, to);
+  }
+  Status RenameReplacing(std::u16string_view from, std::u16string_view to) override {
+    Count(Call::kFile);
+    return os_.RenameReplacing(from, to);
+  }
+  Status RemoveFile(std::u16string_view path) override {
+    Count(Call::kFile);
+    return os_.RemoveFile(path);
+  }
+  Status FileLength(std::u16string_view path, std::uint64_t* length) override {
+    Count(Call::kFile);
+    return os_.FileLength(path, length);
+  }
+  Status CreateWriteFile(std::u16string_view path, FileHandle* file) override {
+    Count(Call::kFile);
+    return os_.CreateWriteFile(path, file);
+  }
+  Status AppendToFile(FileHandle file, std::string_view bytes) override {
+    Count(Call::kFile);
+    return os_.AppendToFile(file, bytes);
+  }
+  void CloseFile(FileHandle file) override { os_.CloseFile(file); }
+  std::string ToAnsi(std::u16string_view text) override { return os_.ToAnsi(text); }
+
+  // Every run of the benchmark is let in.
+  Status CreateNamedMutex(std::u16string_view) override { return win::kSuccess; }
+  std::uint32_t OsMajorVersion() override { return os_.OsMajorVersion(); }
+  std::optional<std::u16string> ReadEnvironment(std::u16string_view name) override {
+    return os_.ReadEnvironment(name);
+  }
+  std::u16string CommandLine() override { return u"Tarvox.exe -silent"; }
+  std::u16string ProgramBaseName() override { return os_.ProgramBaseName(); }
+  std::u16string LoadMessage(std::uint32_t id) override { return os_.LoadMessage(id); }
+  void ShowNotice(std::u16string_view, std::u16string_view, std::uint32_t) override {}
+  [[noreturn]] void EndProcess(int code) override {
+    os_.EndProcess(code);
+    std::abort();  // not reached: the wrapped platform ends the process
+  }
+
+ private:
+  void Count(Call call) { ++counts_[static_cast<int>(call)]; }
+
+  Platform& os_;
+  std::array<std::uint64_t, static_cast<int>(Call::kCount)> counts_{};
+};
+
+}  // namespace tarvox::bench
