@@ -4,9 +4,11 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <type_traits>
 
 #include "platform/Platform.h"
 
@@ -28,106 +30,106 @@ class CountingPlatform final : public Platform {
   explicit CountingPlatform(Platform& os) : os_(os) {}
 
   std::uint64_t count(Call call) const { return counts_[static_cast<int>(call)]; }
+  // Milliseconds spent inside the calls of a kind.
+  double milliseconds(Call call) const {
+    return std::chrono::duration<double, std::milli>(spent_[static_cast<int>(call)]).count();
+  }
   std::uint64_t total() const {
     std::uint64_t sum = 0;
     for (const auto n : counts_) sum += n;
     return sum;
   }
-  void Reset() { counts_.fill(0); }
+  void Reset() {
+    counts_.fill(0);
+    spent_.fill({});
+  }
 
   Status OpenKey(std::u16string_view path, std::uint32_t access, KeyHandle* key) override {
-    Count(Call::kKeyOpen);
-    return os_.OpenKey(path, access, key);
+    return Timed(Call::kKeyOpen, [&] { return os_.OpenKey(path, access, key); });
   }
   Status CreateKey(std::u16string_view path, std::uint32_t access, KeyHandle* key) override {
-    Count(Call::kKeyOpen);
-    return os_.CreateKey(path, access, key);
+    return Timed(Call::kKeyOpen, [&] { return os_.CreateKey(path, access, key); });
   }
   Status KeyName(KeyHandle key, std::u16string* name) override {
-    Count(Call::kValueQuery);
-    return os_.KeyName(key, name);
+    return Timed(Call::kValueQuery, [&] { return os_.KeyName(key, name); });
   }
   Status QueryValue(KeyHandle key, std::u16string_view name, std::uint32_t* type,
                     void* data, std::uint32_t* size) override {
-    Count(Call::kValueQuery);
-    return os_.QueryValue(key, name, type, data, size);
+    return Timed(Call::kValueQuery, [&] { return os_.QueryValue(key, name, type, data, size); });
   }
   Status SetValue(KeyHandle key, std::u16string_view name, std::uint32_t type,
                   const void* data, std::uint32_t size) override {
-    Count(Call::kValueWrite);
-    return os_.SetValue(key, name, type, data, size);
+    return Timed(Call::kValueWrite, [&] { return os_.SetValue(key, name, type, data, size); });
   }
   Status DeleteValue(KeyHandle key, std::u16string_view name) override {
-    Count(Call::kValueWrite);
-    return os_.DeleteValue(key, name);
+    return Timed(Call::kValueWrite, [&] { return os_.DeleteValue(key, name); });
   }
   Status EnumKey(KeyHandle key, std::uint32_t index, char16_t* name,
                  std::uint32_t* length) override {
-    Count(Call::kKeyEnum);
-    return os_.EnumKey(key, index, name, length);
+    return Timed(Call::kKeyEnum, [&] { return os_.EnumKey(key, index, name, length); });
   }
   Status EnumValue(KeyHandle key, std::uint32_t index, char16_t* name,
                    std::uint32_t* length) override {
-    Count(Call::kKeyEnum);
-    return os_.EnumValue(key, index, name, length);
+    return Timed(Call::kKeyEnum, [&] { return os_.EnumValue(key, index, name, length); });
   }
-  void CloseKey(KeyHandle key) override { os_.CloseKey(key); }
+  // Closing is part of what an open costs: timed with the opens, not counted.
+  void CloseKey(KeyHandle key) override {
+    const auto start = std::chrono::steady_clock::now();
+    os_.CloseKey(key);
+    spent_[static_cast<int>(Call::kKeyOpen)] += std::chrono::steady_clock::now() - start;
+  }
 
   DeviceSetHandle OpenCdromDevices() override {
-    Count(Call::kDevice);
-    return os_.OpenCdromDevices();
+    return Timed(Call::kDevice, [&] { return os_.OpenCdromDevices(); });
   }
   bool EnumDevice(DeviceSetHandle set, std::uint32_t index) override {
-    Count(Call::kDevice);
-    return os_.EnumDevice(set, index);
+    return Timed(Call::kDevice, [&] { return os_.EnumDevice(set, index); });
   }
   Status GetDeviceProperty(DeviceSetHandle set, std::uint32_t index,
                            std::uint32_t property, std::uint32_t* type, void* data,
                            std::uint32_t capacity, std::uint32_t* size) override {
-    Count(Call::kDevice);
-    return os_.GetDeviceProperty(set, index, property, type, data, capacity, size);
+    return Timed(Call::kDevice, [&] { return os_.GetDeviceProperty(set, index, property, type, data, capacity, size); });
   }
   Status SetDeviceProperty(DeviceSetHandle set, std::uint32_t index,
                            std::uint32_t property, const void* data,
                            std::uint32_t size) override {
-    Count(Call::kDevice);
-    return os_.SetDeviceProperty(set, index, property, data, size);
+    return Timed(Call::kDevice, [&] { return os_.SetDeviceProperty(set, index, property, data, size); });
   }
-  void CloseDevices(DeviceSetHandle set) override { os_.CloseDevices(set); }
+  void CloseDevices(DeviceSetHandle set) override {
+    const auto start = std::chrono::steady_clock::now();
+    os_.CloseDevices(set);
+    spent_[static_cast<int>(Call::kDevice)] += std::chrono::steady_clock::now() - start;
+  }
 
   bool PathExists(std::u16string_view path) override {
-    Count(Call::kFile);
-    return os_.PathExists(path);
+    return Timed(Call::kFile, [&] { return os_.PathExists(path); });
   }
   Status GetAttributes(std::u16string_view path, std::uint32_t* attributes) override {
-    Count(Call::kFile);
-    return os_.GetAttributes(path, attributes);
+    return Timed(Call::kFile, [&] { return os_.GetAttributes(path, attributes); });
   }
   Status RenameFile(std::u16string_view from, std::u16string_view to) override {
-    Count(Call::kFile);
-    return os_.RenameFile(from, to);
+    return Timed(Call::kFile, [&] { return os_.RenameFile(from, to); });
   }
   Status RenameReplacing(std::u16string_view from, std::u16string_view to) override {
-    Count(Call::kFile);
-    return os_.RenameReplacing(from, to);
+    return Timed(Call::kFile, [&] { return os_.RenameReplacing(from, to); });
   }
   Status RemoveFile(std::u16string_view path) override {
-    Count(Call::kFile);
-    return os_.RemoveFile(path);
+    return Timed(Call::kFile, [&] { return os_.RemoveFile(path); });
   }
   Status FileLength(std::u16string_view path, std::uint64_t* length) override {
-    Count(Call::kFile);
-    return os_.FileLength(path, length);
+    return Timed(Call::kFile, [&] { return os_.FileLength(path, length); });
   }
   Status CreateWriteFile(std::u16string_view path, FileHandle* file) override {
-    Count(Call::kFile);
-    return os_.CreateWriteFile(path, file);
+    return Timed(Call::kFile, [&] { return os_.CreateWriteFile(path, file); });
   }
   Status AppendToFile(FileHandle file, std::string_view bytes) override {
-    Count(Call::kFile);
-    return os_.AppendToFile(file, bytes);
+    return Timed(Call::kFile, [&] { return os_.AppendToFile(file, bytes); });
   }
-  void CloseFile(FileHandle file) override { os_.CloseFile(file); }
+  void CloseFile(FileHandle file) override {
+    const auto start = std::chrono::steady_clock::now();
+    os_.CloseFile(file);
+    spent_[static_cast<int>(Call::kFile)] += std::chrono::steady_clock::now() - start;
+  }
   std::string ToAnsi(std::u16string_view text) override { return os_.ToAnsi(text); }
 
   // Every run of the benchmark is let in.
@@ -146,10 +148,18 @@ class CountingPlatform final : public Platform {
   }
 
  private:
-  void Count(Call call) { ++counts_[static_cast<int>(call)]; }
+  template <typename F>
+  std::invoke_result_t<F> Timed(Call call, F&& forward) {
+    ++counts_[static_cast<int>(call)];
+    const auto start = std::chrono::steady_clock::now();
+    auto result = forward();
+    spent_[static_cast<int>(call)] += std::chrono::steady_clock::now() - start;
+    return result;
+  }
 
   Platform& os_;
   std::array<std::uint64_t, static_cast<int>(Call::kCount)> counts_{};
+  std::array<std::chrono::steady_clock::duration, static_cast<int>(Call::kCount)> spent_{};
 };
 
 }  // namespace tarvox::bench

@@ -33,8 +33,9 @@ void RunRepairChecks(Platform& os) {
   CheckCoInstaller(os);
   RepairCriticalDeviceFilterList(os, u"LowerFilters");
   RepairCriticalDeviceFilterList(os, u"UpperFilters");
-  RepairDeviceFilters(os, win::kSpdrpLowerFilters);
-  RepairDeviceFilters(os, win::kSpdrpUpperFilters);
+  const CdromDeviceSet devices(os);
+  RepairDeviceFilters(os, win::kSpdrpLowerFilters, devices.get());
+  RepairDeviceFilters(os, win::kSpdrpUpperFilters, devices.get());
 }
 
 }  // namespace

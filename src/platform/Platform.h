@@ -142,9 +142,10 @@ class Platform {
 
   // --- Files --------------------------------------------------------------
 
-  // FindFirstFileW on one exact path: true for a file or a folder. A path
-  // holding any unit the search takes as a wildcard ('*', '?', '<', '>' or
-  // '"') names no file and gives false.
+  // What FindFirstFileW on one exact path answers: true for a file or a
+  // folder. A path holding any unit the search takes as a wildcard ('*',
+  // '?', '<', '>' or '"') names no file and gives false, and so does a path
+  // that ends in a separator.
   virtual bool PathExists(std::u16string_view path) = 0;
   // GetFileAttributesW: the attributes of a file or folder (of a link
   // itself, not of what it points to), 2 or 3 when there is none.

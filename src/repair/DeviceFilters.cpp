@@ -53,6 +53,11 @@ DeviceEnumerator::DeviceEnumerator(Platform& os) : os_(os) {
   Step();
 }
 
+DeviceEnumerator::DeviceEnumerator(Platform& os, DeviceSetHandle set)
+    : os_(os), set_(set) {
+  if (set_ != kNoDeviceSet) Step();
+}
+
 DeviceEnumerator::~DeviceEnumerator() {
   if (owned_) os_.CloseDevices(set_);
 }
@@ -75,8 +80,10 @@ int BackupDeviceFilters(Platform& os, std::uint32_t property,
   return WriteBackupValue(key, DeviceBackupValueName(key, property), read);
 }
 
-void RepairDeviceFilters(Platform& os, std::uint32_t property) {
-  DeviceEnumerator devices(os);
+namespace {
+
+void RepairEachDevice(Platform& os, std::uint32_t property,
+                      DeviceEnumerator& devices) {
   for (int number = 0; devices.status() == DeviceEnumerator::kOnDevice;
        ++number, devices.Step()) {
     ListAsRead read;
@@ -111,6 +118,19 @@ void RepairDeviceFilters(Platform& os, std::uint32_t property) {
                                           property, nullptr, 0);
     if (written == win::kSuccess) g_changesMade = 1;
   }
+}
+
+}  // namespace
+
+void RepairDeviceFilters(Platform& os, std::uint32_t property) {
+  DeviceEnumerator devices(os);
+  RepairEachDevice(os, property, devices);
+}
+
+void RepairDeviceFilters(Platform& os, std::uint32_t property,
+                         DeviceSetHandle set) {
+  DeviceEnumerator devices(os, set);
+  RepairEachDevice(os, property, devices);
 }
 
 }  // namespace tarvox

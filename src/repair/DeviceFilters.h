@@ -26,8 +26,11 @@ class DeviceEnumerator {
   static constexpr int kOnDevice = 0;
   static constexpr int kNoDevice = 18;  // ERROR_NO_MORE_FILES
 
-  // Obtains the set and steps onto its first device.
+  // Obtains a set of its own and steps onto its first device.
   explicit DeviceEnumerator(Platform& os);
+  // Walks `set`, which the caller owns (kNoDeviceSet: no device), from its
+  // first device.
+  DeviceEnumerator(Platform& os, DeviceSetHandle set);
   ~DeviceEnumerator();
   DeviceEnumerator(const DeviceEnumerator&) = delete;
   DeviceEnumerator& operator=(const DeviceEnumerator&) = delete;
@@ -56,6 +59,27 @@ class DeviceEnumerator {
 // device's list is left as read, for its content would be kept nowhere. A
 // pruned list Windows took asks for a reboot.
 void RepairDeviceFilters(Platform& os, std::uint32_t property);
+// The same pass over a set the caller obtained: the run obtains one set for
+// both passes, as obtaining and releasing a set of many devices costs more
+// than all else a pass does. The devices and their order are the same.
+void RepairDeviceFilters(Platform& os, std::uint32_t property,
+                         DeviceSetHandle set);
+
+// The device-information set of the CD-ROM class, owned for a scope.
+class CdromDeviceSet {
+ public:
+  explicit CdromDeviceSet(Platform& os) : os_(os), set_(os.OpenCdromDevices()) {}
+  ~CdromDeviceSet() {
+    if (set_ != kNoDeviceSet) os_.CloseDevices(set_);
+  }
+  CdromDeviceSet(const CdromDeviceSet&) = delete;
+  CdromDeviceSet& operator=(const CdromDeviceSet&) = delete;
+  DeviceSetHandle get() const { return set_; }
+
+ private:
+  Platform& os_;
+  DeviceSetHandle set_;
+};
 
 // Saves `read` for the device at position `number` under the backup key of
 // that position, as "LowerFilters_1" or "UpperFilters_1" (after `property`)

@@ -19,18 +19,23 @@ void SingleStringToList(ListAsRead* read) {
 }
 
 bool PruneFilterList(Platform& os, const MultiSz& as_read, MultiSz* working) {
+  // The Services key is opened once for the list, and each service's key
+  // once for its name, for all three questions.
+  RegKey services(os);
+  OpenServicesKey(&services);
   bool changed = false;
   for (const std::u16string& name : MultiSzEntries(as_read)) {
-    if (ServiceExists(os, name) == 0) {
+    RegKey service(os);
+    if (OpenService(services, name, &service) == 0) {
       MultiSzRemove(working, name.c_str());
       changed = true;
       continue;
     }
-    if (IsServiceEnabled(os, name, u"Start") == 0) {
+    if (IsServiceEnabled(service, u"Start") == 0) {
       MultiSzRemove(working, name.c_str());
       changed = true;
     }
-    if (CheckDriverFile(os, name) == 0) {
+    if (CheckDriverFile(os, name, service) == 0) {
       MultiSzRemove(working, name.c_str());
       changed = true;
     }

@@ -132,12 +132,18 @@ int RestoreDriverFromBackup(Platform& os, std::u16string_view path) {
 }
 
 int CheckDriverFile(Platform& os, std::u16string_view serviceName) {
+  RegKey service(os);
+  service.Open(std::u16string(kServicesRoot) + std::u16string(serviceName),
+               win::kKeyQueryValue);
+  return CheckDriverFile(os, serviceName, service);
+}
+
+int CheckDriverFile(Platform& os, std::u16string_view serviceName,
+                    const RegKey& service) {
   std::u16string imagePath;
   // A service key or ImagePath that cannot be read says nothing about where
   // the driver lies: the name is not judged by its file.
-  if (ReadServiceValue(os, serviceName, u"ImagePath", &imagePath) != 1) {
-    return 1;
-  }
+  if (ReadServiceValue(service, u"ImagePath", &imagePath) != 1) return 1;
   const DriverFileLocation driver =
       LocateDriverFile(imagePath, serviceName, g_systemRoot);
   if (driver.form == ImagePathForm::kUnknown) return 1;

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "platform/Platform.h"
+#include "platform/RegKey.h"
 
 namespace tarvox {
 
@@ -67,6 +68,9 @@ int FileErrorCause(Status error);
 // and could not be restored. Logs each missing file and each restore, and
 // raises g_changesMade for a restore.
 int CheckDriverFile(Platform& os, std::u16string_view serviceName);
+// The same, with the service's key from OpenService.
+int CheckDriverFile(Platform& os, std::u16string_view serviceName,
+                    const RegKey& service);
 
 // Renames the backup copy of the missing file at `path` to `path`: 1 when
 // that succeeded (g_changesMade raised), 0 when there is no backup or the

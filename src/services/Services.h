@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "platform/Platform.h"
+#include "platform/RegKey.h"
 
 namespace tarvox {
 
@@ -16,7 +17,8 @@ inline constexpr std::u16string_view kServicesRoot =
 
 // 1 when the Services key has a subkey named `serviceName` (letters A to Z
 // folded, nothing else), else 0; also 0 when the Services key cannot be
-// opened.
+// opened. Its cost does not grow with the number of services: the subkey is
+// opened by name and its stored name compared.
 int ServiceExists(Platform& os, std::u16string_view serviceName);
 
 // 1 when Windows may load the service's driver, 0 when it will not:
@@ -44,5 +46,22 @@ inline constexpr int kValueNotReadWhole = -1;
 // or to the end of the data read.
 int ReadServiceValue(Platform& os, std::u16string_view serviceName,
                      std::u16string_view valueName, std::u16string* out);
+
+// The same questions with the keys opened once. A list's names are judged
+// with the Services key opened once for the list and each service's key
+// once for its name, instead of once for every question.
+//
+// Opens the Services key for looking services up.
+Status OpenServicesKey(RegKey* services);
+// ServiceExists, with `services` from OpenServicesKey (not open: 0 for every
+// name). On 1, `service` is open on the service's key for reading, unless
+// the key refuses that (then it is closed, and the questions below answer
+// as for a key that cannot be opened).
+int OpenService(const RegKey& services, std::u16string_view serviceName,
+                RegKey* service);
+// IsServiceEnabled and ReadServiceValue on a service key from OpenService.
+int IsServiceEnabled(const RegKey& service, std::u16string_view valueName);
+int ReadServiceValue(const RegKey& service, std::u16string_view valueName,
+                     std::u16string* out);
 
 }  // namespace tarvox

@@ -17,6 +17,10 @@ TEST_F(FileContract, ExistenceTestFindsFilesAndFoldersByTheirExactPath) {
   EXPECT_TRUE(os_.PathExists(In(u"flt.sys")));
   EXPECT_TRUE(os_.PathExists(In(u"FLT.SYS")));
   EXPECT_TRUE(os_.PathExists(folder_));  // a folder counts
+  // A search finds nothing for a path that ends in a separator.
+  EXPECT_FALSE(os_.PathExists(folder_ + u"\\"));
+  EXPECT_FALSE(os_.PathExists(In(u"flt.sys/")));
+  EXPECT_FALSE(os_.PathExists(u"C:\\"));
   EXPECT_FALSE(os_.PathExists(In(u"flt.bak")));
   EXPECT_FALSE(os_.PathExists(In(u"missing\\flt.sys")));
   // A doubled separator (a folder value that ends in a backslash) still

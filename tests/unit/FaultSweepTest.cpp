@@ -91,7 +91,7 @@ void Sweep(Seed seed) {
     ASSERT_EQ(RunOnce(machine), 0);
     operations = machine.operations() - start;
   }
-  ASSERT_GT(operations, 50);
+  ASSERT_GT(operations, 30);
   for (const Status error : {2u, 3u, 5u, 32u, 122u, 234u, 1018u}) {
     for (long k = 0; k < operations; ++k) {
       MemoryPlatform machine;
