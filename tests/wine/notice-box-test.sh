@@ -27,7 +27,10 @@ export WINEDEBUG=-all
 Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 \
   3>"$WINEPREFIX.display" </dev/null >/dev/null 2>&1 &
 xvfb=$!
-for _ in $(seq 100); do [ -s "$WINEPREFIX.display" ] && break; sleep 0.05; done
+# Xvfb names its display once it accepts connections; a loaded machine may
+# take seconds.
+for _ in $(seq 400); do [ -s "$WINEPREFIX.display" ] && break; sleep 0.05; done
+[ -s "$WINEPREFIX.display" ] || fail "Xvfb did not start"
 export DISPLAY=:$(tr -d '\n' <"$WINEPREFIX.display")
 
 cleanup() {

@@ -37,7 +37,7 @@ if [ "${TARVOX_WINE_XVFB:-}" = 1 ]; then
   Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 \
     3>"$WINEPREFIX.display" </dev/null >/dev/null 2>&1 &
   xvfb_pid=$!
-  for _ in $(seq 100); do
+  for _ in $(seq 400); do
     [ -s "$WINEPREFIX.display" ] && break
     sleep 0.05
   done
