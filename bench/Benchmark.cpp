@@ -1,7 +1,8 @@
 // What a run costs as the machine grows. Seeds a machine of S services (each
-// with "Start", an ImagePath and its driver file) and D CD-ROM devices, with
-// four names in each of the four key lists and in both lists of every
-// device, and times whole runs of the tool on it:
+// with "Start", an ImagePath in the form Windows gives its own drivers,
+// "\SystemRoot\System32\drivers\<name>.sys", and its driver file) and D
+// CD-ROM devices, with four names in each of the four key lists and in both
+// lists of every device, and times whole runs of the tool on it:
 //   first run   one name in four has no service (the lists are seeded again
 //               before every timed run, so each is a first run);
 //   repeat run  every name valid, nothing to repair.
@@ -91,9 +92,9 @@ struct Machine {
       open.Create(key, win::kKeySetValue);
       open.SetValue(u"Start", win::kRegDword, &start, 4);
       Put(os, key, u"ImagePath", win::kRegExpandSz,
-          u"system32\\drivers\\" + Service(n) + u".sys" + u'\0');
+          u"\\SystemRoot\\System32\\drivers\\" + Service(n) + u".sys" + u'\0');
       FileHandle file = kNoFile;
-      if (os.CreateWriteFile(windows + u"\\System32\\DRIVERS\\" + Service(n) + u".sys",
+      if (os.CreateWriteFile(windows + u"\\system32\\drivers\\" + Service(n) + u".sys",
                              &file) == win::kSuccess) {
         os.AppendToFile(file, "MZ");
         os.CloseFile(file);
