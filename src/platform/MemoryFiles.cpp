@@ -121,15 +121,20 @@ Status MemoryPlatform::RenameFile(std::u16string_view from,
   const std::u16string target = Normalize(to);
   if (!ParentFolderExists(target)) return win::kPathNotFound;
   if (HeldWithoutDeleteSharing(*source)) return win::kSharingViolation;
-  Node moved = *source;
-  moved.path = target;
-  files_.erase(FoldPath(Normalize(from)));
-  files_[FoldPath(target)] = std::move(moved);
+  MoveNode(from, target);
   return win::kSuccess;
 }
 
+void MemoryPlatform::MoveNode(std::u16string_view from,
+                              const std::u16string& target) {
+  Node moved = *FindNode(from);
+  moved.path = target;
+  files_.erase(FoldPath(Normalize(from)));
+  files_[FoldPath(target)] = std::move(moved);
+}
+
 Status MemoryPlatform::RenameReplacing(std::u16string_view from,
-                                   std::u16string_view to) {
+                                       std::u16string_view to) {
   if (Status fault = 0; Faulted(&fault)) return fault;
   Node* source = FindNode(from);
   if (source == nullptr) return win::kFileNotFound;
@@ -144,10 +149,7 @@ Status MemoryPlatform::RenameReplacing(std::u16string_view from,
       return win::kAccessDenied;
     }
   }
-  Node moved = *source;
-  moved.path = target;
-  files_.erase(FoldPath(Normalize(from)));
-  files_[FoldPath(target)] = std::move(moved);
+  MoveNode(from, target);
   return win::kSuccess;
 }
 

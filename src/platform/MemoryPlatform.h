@@ -223,6 +223,9 @@ class MemoryPlatform final : public Platform {
   bool ParentFolderExists(std::u16string_view normalized) const;
   Node* FindNode(std::u16string_view path);
   const Node* FindNode(std::u16string_view path) const;
+  // Gives the existing file or folder at `from` the normalized path
+  // `target`, in place of whatever was there.
+  void MoveNode(std::u16string_view from, const std::u16string& target);
   // Whether a handle without delete sharing is open on the file: its own
   // writer or another program's.
   static bool HeldWithoutDeleteSharing(const Node& node);
