@@ -63,20 +63,7 @@ std::vector<std::u16string> SeedOddButSoundMachine(MemoryPlatform& machine) {
 }
 
 int RunOnce(MemoryPlatform& machine) {
-  RunLog.Close();
-  g_changesMade = 0;
-  g_systemRoot.clear();
-  g_logDirectory.clear();
-  machine.SetCommandLine(u"Tarvox.exe -silent");
-  int exit_code = 0;
-  try {
-    exit_code = RepairApp(machine).Run();
-  } catch (const MemoryPlatform::ProcessEnded& end) {
-    exit_code = end.code;
-  }
-  machine.ProcessExited();
-  RunLog.Close();
-  return exit_code;
+  return RunAsProcess(machine, u"Tarvox.exe -silent");
 }
 
 using Seed = std::vector<std::u16string> (*)(MemoryPlatform&);

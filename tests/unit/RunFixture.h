@@ -53,22 +53,37 @@ inline void SeedFilterServices(MemoryPlatform& machine) {
 }
 
 
+// The process-wide state starts anew for every run, as in a new process.
+inline void ResetRunState() {
+  RunLog.Close();
+  g_changesMade = 0;
+  g_systemRoot.clear();
+  g_logDirectory.clear();
+}
+
+// Runs the tool on `machine` as a new process would, and gives its exit
+// code; the process's mutex goes with it.
+inline int RunAsProcess(MemoryPlatform& machine, std::u16string command_line) {
+  ResetRunState();
+  machine.SetCommandLine(std::move(command_line));
+  int exit_code = 0;
+  try {
+    exit_code = RepairApp(machine).Run();
+  } catch (const MemoryPlatform::ProcessEnded& end) {
+    exit_code = end.code;
+  }
+  machine.ProcessExited();
+  RunLog.Close();
+  return exit_code;
+}
+
 class RunTest : public ::testing::Test {
  protected:
   RunTest() { ResetRunState(); }
   ~RunTest() override { ResetRunState(); }
 
-  // Runs the tool as a process would, and gives its exit code.
   int RunTarvox(std::u16string command_line = u"Tarvox.exe -silent") {
-    machine_.SetCommandLine(std::move(command_line));
-    int exit_code = 0;
-    try {
-      exit_code = RepairApp(machine_).Run();
-    } catch (const MemoryPlatform::ProcessEnded& end) {
-      exit_code = end.code;
-    }
-    machine_.ProcessExited();
-    return exit_code;
+    return RunAsProcess(machine_, std::move(command_line));
   }
 
   // Every key the checks read exists and holds nothing to repair, so a run
@@ -77,14 +92,6 @@ class RunTest : public ::testing::Test {
     machine_.PutKey(u"SYSTEM\\CurrentControlSet\\Control\\CoDeviceInstallers");
     machine_.PutKey(kCdromClassKey);
     machine_.PutKey(kCdromCriticalDeviceKey);
-  }
-
-  // The process-wide state starts anew for every run, as in a new process.
-  static void ResetRunState() {
-    RunLog.Close();
-    g_changesMade = 0;
-    g_systemRoot.clear();
-    g_logDirectory.clear();
   }
 
   MemoryPlatform machine_;

@@ -28,9 +28,6 @@ class DeviceFiltersEndToEnd : public EndToEnd {
     PutValue(L"SYSTEM\\CurrentControlSet\\Enum\\" + CdRom(n), name, value.type,
              value.bytes);
   }
-  static RegValue Multi(const Entries& entries) {
-    return {REG_MULTI_SZ, MultiSzBytes(entries)};
-  }
   static std::optional<RegValue> Lower(int n) {
     return DeviceProperty(CdRom(n), SPDRP_LOWERFILTERS);
   }

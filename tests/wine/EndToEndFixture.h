@@ -50,6 +50,11 @@ class EndToEnd : public ::testing::Test {
     PutString(kAppPathsKey, L"Path", kProductFolder);
   }
 
+  // A REG_MULTI_SZ value holding `entries`.
+  static RegValue Multi(const std::vector<std::wstring>& entries) {
+    return {REG_MULTI_SZ, MultiSzBytes(entries)};
+  }
+
   static std::wstring In(const std::wstring& folder, const std::wstring& name) {
     return folder + L"\\" + name;
   }

@@ -21,9 +21,6 @@ class HostileInputEndToEnd : public EndToEnd {
     Service(L"tvgood", 1);
     AddCdromDevice(L"ROOT\\CDROM\\0000");
   }
-  static RegValue Multi(const Entries& entries) {
-    return {REG_MULTI_SZ, MultiSzBytes(entries)};
-  }
   static std::string Show(const std::optional<RegValue>& value) {
     return value ? std::to_string(value->type) + ":" + std::to_string(value->bytes.size())
                  : "(none)";

@@ -22,9 +22,6 @@ class KeyFilterListEndToEnd : public EndToEnd {
   std::optional<std::string> Log() {
     return ReadFileBytes(In(kProductFolder, L"Tarvox.log"));
   }
-  static RegValue Multi(const Entries& entries) {
-    return {REG_MULTI_SZ, MultiSzBytes(entries)};
-  }
   static std::string Show(const std::optional<RegValue>& value) {
     return value ? std::to_string(value->type) + ":" + value->bytes : "(none)";
   }
