@@ -84,6 +84,13 @@ TEST_F(RegistryContract, ValueLargerThanTheBufferAsksForMoreAndTouchesNothing) {
   EXPECT_EQ(size, 2049u);
   EXPECT_EQ(type, win::kRegBinary);
   for (const unsigned char byte : buffer) ASSERT_EQ(byte, 0xAB);
+
+  // Asked for its size alone, a value of any size answers.
+  size = 0;
+  EXPECT_EQ(key.QueryValue(u"Big", nullptr, nullptr, &size), win::kSuccess);
+  EXPECT_EQ(size, 2049u);
+  EXPECT_EQ(key.QueryValue(u"Missing", nullptr, nullptr, &size),
+            win::kFileNotFound);
 }
 
 // A start type is read into a 4-byte number: only what the query wrote may
