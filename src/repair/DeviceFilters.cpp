@@ -46,20 +46,9 @@ std::u16string DeviceBackupValueName(const RegKey& key,
 
 }  // namespace
 
-DeviceEnumerator::DeviceEnumerator(Platform& os) : os_(os) {
-  set_ = os_.OpenCdromDevices();
-  if (set_ == kNoDeviceSet) return;
-  owned_ = true;
-  Step();
-}
-
 DeviceEnumerator::DeviceEnumerator(Platform& os, DeviceSetHandle set)
     : os_(os), set_(set) {
   if (set_ != kNoDeviceSet) Step();
-}
-
-DeviceEnumerator::~DeviceEnumerator() {
-  if (owned_) os_.CloseDevices(set_);
 }
 
 void DeviceEnumerator::Step() {
@@ -123,8 +112,8 @@ void RepairEachDevice(Platform& os, std::uint32_t property,
 }  // namespace
 
 void RepairDeviceFilters(Platform& os, std::uint32_t property) {
-  DeviceEnumerator devices(os);
-  RepairEachDevice(os, property, devices);
+  const CdromDeviceSet devices(os);
+  RepairDeviceFilters(os, property, devices.get());
 }
 
 void RepairDeviceFilters(Platform& os, std::uint32_t property,

@@ -17,23 +17,34 @@ namespace tarvox {
 inline constexpr std::u16string_view kDeviceBackupKeyPrefix =
     u"SOFTWARE\\Kestrow\\OrvaneTarvox\\BackupDeviceNr";
 
-// Owns the device-information set of the CD-ROM class for one pass and walks
-// it device by device. The set includes devices not present at the moment.
+// The device-information set of the CD-ROM class (devices not present at
+// the moment included), owned for a scope.
+class CdromDeviceSet {
+ public:
+  explicit CdromDeviceSet(Platform& os)
+      : os_(os), set_(os.OpenCdromDevices()) {}
+  ~CdromDeviceSet() {
+    if (set_ != kNoDeviceSet) os_.CloseDevices(set_);
+  }
+  CdromDeviceSet(const CdromDeviceSet&) = delete;
+  CdromDeviceSet& operator=(const CdromDeviceSet&) = delete;
+  DeviceSetHandle get() const { return set_; }
+
+ private:
+  Platform& os_;
+  DeviceSetHandle set_;
+};
+
+// Walks a device set device by device.
 class DeviceEnumerator {
  public:
   // Status while the enumerator stands on a device, and after a step failed
-  // or when no set could be had.
+  // or when there is no set.
   static constexpr int kOnDevice = 0;
   static constexpr int kNoDevice = 18;  // ERROR_NO_MORE_FILES
 
-  // Obtains a set of its own and steps onto its first device.
-  explicit DeviceEnumerator(Platform& os);
-  // Walks `set`, which the caller owns (kNoDeviceSet: no device), from its
-  // first device.
+  // Steps onto the first device of `set` (kNoDeviceSet: no device).
   DeviceEnumerator(Platform& os, DeviceSetHandle set);
-  ~DeviceEnumerator();
-  DeviceEnumerator(const DeviceEnumerator&) = delete;
-  DeviceEnumerator& operator=(const DeviceEnumerator&) = delete;
 
   // Steps onto the next device; status() tells whether there was one.
   void Step();
@@ -44,10 +55,9 @@ class DeviceEnumerator {
 
  private:
   Platform& os_;
-  DeviceSetHandle set_ = kNoDeviceSet;
+  DeviceSetHandle set_;
   std::int32_t index_ = -1;
   int status_ = kNoDevice;
-  bool owned_ = false;
 };
 
 // One pass over every CD-ROM device for `property` (SPDRP_LOWERFILTERS, 18,
@@ -64,22 +74,6 @@ void RepairDeviceFilters(Platform& os, std::uint32_t property);
 // than all else a pass does. The devices and their order are the same.
 void RepairDeviceFilters(Platform& os, std::uint32_t property,
                          DeviceSetHandle set);
-
-// The device-information set of the CD-ROM class, owned for a scope.
-class CdromDeviceSet {
- public:
-  explicit CdromDeviceSet(Platform& os) : os_(os), set_(os.OpenCdromDevices()) {}
-  ~CdromDeviceSet() {
-    if (set_ != kNoDeviceSet) os_.CloseDevices(set_);
-  }
-  CdromDeviceSet(const CdromDeviceSet&) = delete;
-  CdromDeviceSet& operator=(const CdromDeviceSet&) = delete;
-  DeviceSetHandle get() const { return set_; }
-
- private:
-  Platform& os_;
-  DeviceSetHandle set_;
-};
 
 // Saves `read` for the device at position `number` under the backup key of
 // that position, as "LowerFilters_1" or "UpperFilters_1" (after `property`)
