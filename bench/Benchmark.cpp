@@ -94,8 +94,9 @@ struct Machine {
       Put(os, key, u"ImagePath", win::kRegExpandSz,
           u"\\SystemRoot\\System32\\drivers\\" + Service(n) + u".sys" + u'\0');
       FileHandle file = kNoFile;
-      if (os.CreateWriteFile(windows + u"\\system32\\drivers\\" + Service(n) + u".sys",
-                             &file) == win::kSuccess) {
+      bool created = false;
+      if (os.OpenAppendFile(windows + u"\\system32\\drivers\\" + Service(n) + u".sys",
+                            &file, &created) == win::kSuccess) {
         os.AppendToFile(file, "MZ");
         os.CloseFile(file);
       }

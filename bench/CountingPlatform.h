@@ -101,8 +101,8 @@ class CountingPlatform final : public Platform {
     spent_[static_cast<int>(Call::kDevice)] += std::chrono::steady_clock::now() - start;
   }
 
-  bool PathExists(std::u16string_view path) override {
-    return Timed(Call::kFile, [&] { return os_.PathExists(path); });
+  Status FindPath(std::u16string_view path) override {
+    return Timed(Call::kFile, [&] { return os_.FindPath(path); });
   }
   Status GetAttributes(std::u16string_view path, std::uint32_t* attributes) override {
     return Timed(Call::kFile, [&] { return os_.GetAttributes(path, attributes); });
@@ -119,8 +119,9 @@ class CountingPlatform final : public Platform {
   Status FileLength(std::u16string_view path, std::uint64_t* length) override {
     return Timed(Call::kFile, [&] { return os_.FileLength(path, length); });
   }
-  Status CreateWriteFile(std::u16string_view path, FileHandle* file) override {
-    return Timed(Call::kFile, [&] { return os_.CreateWriteFile(path, file); });
+  Status OpenAppendFile(std::u16string_view path, FileHandle* file,
+                        bool* created) override {
+    return Timed(Call::kFile, [&] { return os_.OpenAppendFile(path, file, created); });
   }
   Status AppendToFile(FileHandle file, std::string_view bytes) override {
     return Timed(Call::kFile, [&] { return os_.AppendToFile(file, bytes); });

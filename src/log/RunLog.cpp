@@ -54,11 +54,15 @@ std::optional<std::u16string> RegisteredProductFolder(Platform& os) {
 
 Status LogStream::Open(Platform& os, std::u16string_view path) {
   Close();
+  created_ = false;
+  wrote_lines_ = false;
   FileHandle file = kNoFile;
-  const Status status = os.CreateWriteFile(path, &file);
+  bool created = false;
+  const Status status = os.OpenAppendFile(path, &file, &created);
   if (status == win::kSuccess) {
     os_ = &os;
     file_ = file;
+    created_ = created;
   }
   return status;
 }
@@ -100,6 +104,7 @@ LogStream& LogStream::operator<<(EndLine) {
   bytes += "\r\n";
   os_->AppendToFile(file_, bytes);
   line_.clear();
+  wrote_lines_ = true;
   return *this;
 }
 
@@ -142,17 +147,21 @@ void FinishRunLog(Platform& os) {
   // A temporary log that cannot be opened (another process holds it) is left
   // as it is, and so is the final log: nothing is known about what it holds.
   if (os.FileLength(temp_path, &length) != win::kSuccess) return;
-  if (length == 0) {
-    os.RemoveFile(temp_path);
+  if (!RunLog.wrote_lines() || length == 0) {
+    // Nothing of this run to keep. A temporary log an earlier run left holds
+    // the only record of what that run did (a restored driver, a run ended
+    // early): it stays exactly as it is, and so does the final log.
+    if (RunLog.created() && length == 0) os.RemoveFile(temp_path);
     return;
   }
   const std::u16string final_path = folder + std::u16string(kFinalLogName);
-  // The new log takes the old one's place in one step, or nothing changes:
-  // the older log is never removed unless the new one replaces it. (A log
-  // viewer holding the temporary log open makes the move fail; deleting the
-  // older log first would then lose it.) A read-only older log is kept, and
-  // the new lines stay under the temporary name beside it; so is an older
-  // log that became a link meanwhile.
+  // The new log, after the lines an earlier run may have left, takes the
+  // old one's place in one step, or nothing changes: the older log is never
+  // removed unless the new one replaces it. (A log viewer holding the
+  // temporary log open makes the move fail; deleting the older log first
+  // would then lose it.) A read-only older log is kept, and the new lines
+  // stay under the temporary name beside it; so is an older log that became
+  // a link meanwhile.
   std::uint32_t attributes = 0;
   if (os.GetAttributes(final_path, &attributes) == win::kSuccess &&
       (attributes & (win::kFileAttributeReadOnly |

@@ -1,7 +1,8 @@
 // The run log: every part of the tool writes its lines here, as pieces
 // (catalogue texts, paths, numbers) ended by kEndLine. While the checks run
-// the lines go to "TarvoxTmp.log"; at the end of a normal run the file is
-// moved to "Tarvox.log" if it holds anything, and removed if it is empty.
+// the lines go to "TarvoxTmp.log", after whatever an earlier run left there;
+// at the end of a normal run that logged anything the file is moved to
+// "Tarvox.log", and one this run created and left empty is removed.
 #pragma once
 
 #include <cstdint>
@@ -46,11 +47,16 @@ class LogStream {
   LogStream& operator=(const LogStream&) = delete;
   ~LogStream() = default;  // the process's end closes a file still open
 
-  // Creates or empties the file and writes to it from now on. Returns the
-  // platform's status; on failure the stream stays closed.
+  // Opens the file, creating it when it is not there, and writes to it from
+  // now on, after what it holds. Returns the platform's status; on failure
+  // the stream stays closed.
   Status Open(Platform& os, std::u16string_view path);
   void Close();
   bool is_open() const { return file_ != kNoFile; }
+  // Whether the file was created by the last Open, and whether a line was
+  // ended since: both stay known after Close, until the next Open.
+  bool created() const { return created_; }
+  bool wrote_lines() const { return wrote_lines_; }
 
   LogStream& operator<<(std::u16string_view piece);
   LogStream& operator<<(Message message);
@@ -61,6 +67,8 @@ class LogStream {
   Platform* os_ = nullptr;
   FileHandle file_ = kNoFile;
   std::u16string line_;
+  bool created_ = false;
+  bool wrote_lines_ = false;
 };
 
 // The stream every part writes to.
@@ -75,9 +83,11 @@ extern std::u16string g_logDirectory;
 // goes on without a log then.
 int OpenRunLog(Platform& os);
 
-// Closes the log and moves the temporary log into place, or removes it when
-// the run wrote nothing. Never fails the run: a step that fails leaves the
-// files as they are and nothing more is tried.
+// Closes the log and moves the temporary log into place when this run wrote
+// a line, or removes it when this run created it and wrote nothing. A
+// temporary log an earlier run left keeps its lines: this run's follow
+// them, and a run that logs nothing leaves it as it is. Never fails the run:
+// a step that fails leaves the files as they are and nothing more is tried.
 void FinishRunLog(Platform& os);
 
 }  // namespace tarvox

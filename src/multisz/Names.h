@@ -21,4 +21,13 @@ constexpr bool SameName(std::u16string_view a, std::u16string_view b) {
   return true;
 }
 
+// Whether `text` holds `name` anywhere, with only A to Z folded.
+constexpr bool ContainsName(std::u16string_view text, std::u16string_view name) {
+  if (name.size() > text.size()) return false;
+  for (std::size_t at = 0; at + name.size() <= text.size(); ++at) {
+    if (SameName(text.substr(at, name.size()), name)) return true;
+  }
+  return false;
+}
+
 }  // namespace tarvox

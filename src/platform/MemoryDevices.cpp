@@ -36,7 +36,7 @@ void MemoryPlatform::AddCdromDevice(std::u16string_view instance) {
 }
 
 DeviceSetHandle MemoryPlatform::OpenCdromDevices() {
-  if (Status fault = 0; Faulted(&fault)) return kNoDeviceSet;
+  if (Status fault = 0; Faulted(&fault, "OpenCdromDevices", u"")) return kNoDeviceSet;
   std::vector<std::u16string> devices;
   if (const Key* tree = FindKey(kEnumRoot)) {
     for (const auto& [_, enumerator] : tree->subkeys) {
@@ -69,7 +69,7 @@ std::u16string MemoryPlatform::DeviceInstancePath(DeviceSetHandle set,
 }
 
 bool MemoryPlatform::EnumDevice(DeviceSetHandle set, std::uint32_t index) {
-  if (Status fault = 0; Faulted(&fault)) return false;
+  if (Status fault = 0; Faulted(&fault, "EnumDevice", u"")) return false;
   return !DeviceInstancePath(set, index).empty();
 }
 
@@ -79,7 +79,7 @@ Status MemoryPlatform::GetDeviceProperty(DeviceSetHandle set,
                                          std::uint32_t* type, void* data,
                                          std::uint32_t capacity,
                                          std::uint32_t* size) {
-  if (Status fault = 0; Faulted(&fault)) return fault;
+  if (Status fault = 0; Faulted(&fault, "GetDeviceProperty", u"")) return fault;
   const std::u16string instance = DeviceInstancePath(set, index);
   const std::u16string_view name = PropertyValueName(property);
   if (instance.empty() || name.empty()) return win::kInvalidParameter;
@@ -100,7 +100,7 @@ Status MemoryPlatform::SetDeviceProperty(DeviceSetHandle set,
                                          std::uint32_t index,
                                          std::uint32_t property,
                                          const void* data, std::uint32_t size) {
-  if (Status fault = 0; Faulted(&fault)) return fault;
+  if (Status fault = 0; Faulted(&fault, "SetDeviceProperty", u"")) return fault;
   const std::u16string instance = DeviceInstancePath(set, index);
   const std::u16string_view name = PropertyValueName(property);
   if (instance.empty() || name.empty()) return win::kInvalidParameter;

@@ -87,22 +87,46 @@ bool MemoryPlatform::HeldWithoutDeleteSharing(const Node& node) {
   return node.held_exclusively || node.held_shared || node.open_for_write > 0;
 }
 
-bool MemoryPlatform::PathExists(std::u16string_view path) {
-  if (Status fault = 0; Faulted(&fault)) return false;
-  if (path.find_first_of(kSearchWildcards) != std::u16string_view::npos) {
-    return false;
+Status MemoryPlatform::Unreachable(std::u16string_view path) const {
+  // A network path ("\\server\share\...") leads to no machine here.
+  if (path.starts_with(u"\\\\")) return win::kBadNetPath;
+  std::u16string at = FoldPath(Normalize(path));
+  for (;;) {
+    if (const auto it = unreachable_.find(at); it != unreachable_.end()) {
+      return it->second;
+    }
+    const std::u16string parent = FoldPath(ParentOf(at));
+    if (parent == at || at.size() <= 3) return win::kSuccess;
+    at = parent;
   }
-  return FindNode(path) != nullptr;
+}
+
+Status MemoryPlatform::WhyNotFound(std::u16string_view path) const {
+  // A unit no file name can hold; ':' also stands after a drive letter.
+  const auto invalid = [](char16_t unit) { return unit < 0x20 || unit == u'|'; };
+  if (std::any_of(path.begin(), path.end(), invalid)) return win::kInvalidName;
+  return ParentFolderExists(Normalize(path)) ? win::kFileNotFound
+                                             : win::kPathNotFound;
+}
+
+Status MemoryPlatform::FindPath(std::u16string_view path) {
+  if (Status fault = 0; Faulted(&fault, "FindPath", path)) return fault;
+  if (path.find_first_of(kSearchWildcards) != std::u16string_view::npos) {
+    return win::kInvalidName;
+  }
+  if (path.empty() || path.back() == u'\\' || path.back() == u'/') {
+    return win::kFileNotFound;
+  }
+  if (const Status unreachable = Unreachable(path)) return unreachable;
+  return FindNode(path) != nullptr ? win::kSuccess : WhyNotFound(path);
 }
 
 Status MemoryPlatform::GetAttributes(std::u16string_view path,
                                      std::uint32_t* attributes) {
-  if (Status fault = 0; Faulted(&fault)) return fault;
+  if (Status fault = 0; Faulted(&fault, "GetAttributes", path)) return fault;
+  if (const Status unreachable = Unreachable(path)) return unreachable;
   const Node* node = FindNode(path);
-  if (node == nullptr) {
-    return ParentFolderExists(Normalize(path)) ? win::kFileNotFound
-                                               : win::kPathNotFound;
-  }
+  if (node == nullptr) return WhyNotFound(path);
   constexpr std::uint32_t kArchive = 0x20;
   *attributes = node->folder ? win::kFileAttributeDirectory
                              : kArchive | (node->read_only
@@ -114,7 +138,9 @@ Status MemoryPlatform::GetAttributes(std::u16string_view path,
 
 Status MemoryPlatform::RenameFile(std::u16string_view from,
                                   std::u16string_view to) {
-  if (Status fault = 0; Faulted(&fault)) return fault;
+  if (Status fault = 0; Faulted(&fault, "RenameFile", from)) return fault;
+  if (const Status unreachable = Unreachable(from)) return unreachable;
+  if (const Status unreachable = Unreachable(to)) return unreachable;
   Node* source = FindNode(from);
   if (source == nullptr) return win::kFileNotFound;
   if (FindNode(to) != nullptr) return win::kAlreadyExists;
@@ -135,7 +161,9 @@ void MemoryPlatform::MoveNode(std::u16string_view from,
 
 Status MemoryPlatform::RenameReplacing(std::u16string_view from,
                                        std::u16string_view to) {
-  if (Status fault = 0; Faulted(&fault)) return fault;
+  if (Status fault = 0; Faulted(&fault, "RenameReplacing", from)) return fault;
+  if (const Status unreachable = Unreachable(from)) return unreachable;
+  if (const Status unreachable = Unreachable(to)) return unreachable;
   Node* source = FindNode(from);
   if (source == nullptr) return win::kFileNotFound;
   const std::u16string target = Normalize(to);
@@ -154,7 +182,8 @@ Status MemoryPlatform::RenameReplacing(std::u16string_view from,
 }
 
 Status MemoryPlatform::RemoveFile(std::u16string_view path) {
-  if (Status fault = 0; Faulted(&fault)) return fault;
+  if (Status fault = 0; Faulted(&fault, "RemoveFile", path)) return fault;
+  if (const Status unreachable = Unreachable(path)) return unreachable;
   Node* node = FindNode(path);
   if (node == nullptr) return win::kFileNotFound;
   if (node->folder || node->read_only) return win::kAccessDenied;
@@ -165,7 +194,8 @@ Status MemoryPlatform::RemoveFile(std::u16string_view path) {
 
 Status MemoryPlatform::FileLength(std::u16string_view path,
                                   std::uint64_t* length) {
-  if (Status fault = 0; Faulted(&fault)) return fault;
+  if (Status fault = 0; Faulted(&fault, "FileLength", path)) return fault;
+  if (const Status unreachable = Unreachable(path)) return unreachable;
   const Node* node = FindNode(path);
   if (node == nullptr) return win::kFileNotFound;
   if (node->folder) return win::kAccessDenied;
@@ -174,30 +204,32 @@ Status MemoryPlatform::FileLength(std::u16string_view path,
   return win::kSuccess;
 }
 
-Status MemoryPlatform::CreateWriteFile(std::u16string_view path,
-                                       FileHandle* file) {
-  if (Status fault = 0; Faulted(&fault)) return fault;
+Status MemoryPlatform::OpenAppendFile(std::u16string_view path,
+                                      FileHandle* file, bool* created) {
+  if (Status fault = 0; Faulted(&fault, "OpenAppendFile", path)) return fault;
+  if (const Status unreachable = Unreachable(path)) return unreachable;
   const std::u16string normalized = Normalize(path);
   if (!ParentFolderExists(normalized)) return win::kPathNotFound;
   const std::u16string key = FoldPath(normalized);
   auto it = files_.find(key);
-  if (it != files_.end()) {
-    Node& node = it->second;
+  const bool existed = it != files_.end();
+  if (existed) {
+    const Node& node = it->second;
     if (node.folder || node.read_only) return win::kAccessDenied;
     if (node.held_exclusively) return win::kSharingViolation;
     if (node.reparse_point || node.hard_linked) return win::kCantAccessFile;
-    node.bytes.clear();
   } else {
     it = files_.emplace(key, NewNode(normalized, false)).first;
   }
   ++it->second.open_for_write;
   *file = next_file_++;
+  *created = !existed;
   open_files_[*file] = {key};
   return win::kSuccess;
 }
 
 Status MemoryPlatform::AppendToFile(FileHandle file, std::string_view bytes) {
-  if (Status fault = 0; Faulted(&fault)) return fault;
+  if (Status fault = 0; Faulted(&fault, "AppendToFile", u"")) return fault;
   const auto it = open_files_.find(file);
   if (it == open_files_.end()) return 6;  // ERROR_INVALID_HANDLE
   files_.at(it->second.key).bytes += bytes;
@@ -272,6 +304,10 @@ void MemoryPlatform::AddHardLinkedFile(std::u16string_view path,
 
 void MemoryPlatform::SetReadOnly(std::u16string_view path, bool read_only) {
   if (Node* node = FindNode(path)) node->read_only = read_only;
+}
+
+void MemoryPlatform::MakeUnreachable(std::u16string_view path, Status status) {
+  unreachable_[FoldPath(Normalize(path))] = status;
 }
 
 void MemoryPlatform::HoldExclusively(std::u16string_view path) {

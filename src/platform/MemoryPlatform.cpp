@@ -28,9 +28,11 @@ void MemoryPlatform::HoldMutex(std::u16string_view name) {
   mutexes_.insert(std::u16string(name));
 }
 
-bool MemoryPlatform::Faulted(Status* status) {
+bool MemoryPlatform::Faulted(Status* status, std::string_view operation,
+                             std::u16string_view subject) {
   if (operations_++ != fail_at_) return false;
   *status = fail_status_;
+  fired_ = FiredFault{std::string(operation), std::u16string(subject), fail_status_};
   return true;
 }
 

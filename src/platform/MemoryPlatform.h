@@ -66,14 +66,15 @@ class MemoryPlatform final : public Platform {
                            std::uint32_t size) override;
   void CloseDevices(DeviceSetHandle set) override;
 
-  bool PathExists(std::u16string_view path) override;
+  Status FindPath(std::u16string_view path) override;
   Status GetAttributes(std::u16string_view path,
                        std::uint32_t* attributes) override;
   Status RenameFile(std::u16string_view from, std::u16string_view to) override;
   Status RenameReplacing(std::u16string_view from, std::u16string_view to) override;
   Status RemoveFile(std::u16string_view path) override;
   Status FileLength(std::u16string_view path, std::uint64_t* length) override;
-  Status CreateWriteFile(std::u16string_view path, FileHandle* file) override;
+  Status OpenAppendFile(std::u16string_view path, FileHandle* file,
+                        bool* created) override;
   Status AppendToFile(FileHandle file, std::string_view bytes) override;
   void CloseFile(FileHandle file) override;
   std::string ToAnsi(std::u16string_view text) override;
@@ -105,6 +106,8 @@ class MemoryPlatform final : public Platform {
   bool KeyExists(std::u16string_view path) const;
   // Opening the key with any of `access` fails with 5 from now on.
   void DenyAccess(std::u16string_view path, std::uint32_t access);
+  // The rights DenyAccess refused on the key; 0 for a key that is not there.
+  std::uint32_t DeniedAccess(std::u16string_view path) const;
   // Writes and deletes of values in the key fail with `status` from now on,
   // although the key opens; a full registry or a key deleted meanwhile.
   void FailWrites(std::u16string_view path, Status status);
@@ -133,6 +136,16 @@ class MemoryPlatform final : public Platform {
   }
   // How many registry, device and file operations ran so far.
   long operations() const { return operations_; }
+  // The operation that was made to fail, once it has: its name (as in this
+  // interface), what it was about (the key's path for a registry operation,
+  // the path for a file operation, the source of a rename; empty for device
+  // operations), and the status it gave.
+  struct FiredFault {
+    std::string operation;
+    std::u16string subject;
+    Status status = 0;
+  };
+  const std::optional<FiredFault>& fired_fault() const { return fired_; }
 
   // Setting up and reading files ----------------------------------------------
   // Paths are Windows paths; the parent folder is created as needed.
@@ -144,6 +157,10 @@ class MemoryPlatform final : public Platform {
   void AddSymbolicLink(std::u16string_view path);
   // A file that has a second name elsewhere (a hard link).
   void AddHardLinkedFile(std::u16string_view path, std::string_view bytes);
+  // Every file operation on `path`, or on anything below it, fails with
+  // `status` from now on: a file on a network or a device that does not
+  // answer, or behind an access check the tool cannot pass.
+  void MakeUnreachable(std::u16string_view path, Status status);
   // Another process holds the file open without sharing it.
   void HoldExclusively(std::u16string_view path);
   // Another process reads the file, sharing reading and writing but not
@@ -190,6 +207,7 @@ class MemoryPlatform final : public Platform {
   struct OpenKeyState {
     Key* key;
     std::uint32_t access;
+    std::u16string path;  // as opened, for the faults' subject
   };
   struct Node {
     std::u16string path;  // as first spelled
@@ -211,7 +229,8 @@ class MemoryPlatform final : public Platform {
   Key* MakeKey(std::u16string_view path);
   static Value* FindValue(Key& key, std::u16string_view name);
   Status Lookup(KeyHandle handle, std::uint32_t needed, Key** key) const;
-  KeyHandle NewHandle(Key* key, std::uint32_t access);
+  KeyHandle NewHandle(Key* key, std::uint32_t access, std::u16string_view path);
+  std::u16string_view PathOf(KeyHandle handle) const;
   std::u16string DeviceInstancePath(DeviceSetHandle set,
                                     std::uint32_t index) const;
 
@@ -229,6 +248,13 @@ class MemoryPlatform final : public Platform {
   // Whether a handle without delete sharing is open on the file: its own
   // writer or another program's.
   static bool HeldWithoutDeleteSharing(const Node& node);
+  // 0 when the path can be reached, else the status MakeUnreachable gave it
+  // or a parent of it.
+  Status Unreachable(std::u16string_view path) const;
+  // Why there is nothing at a path that names no file or folder here: 2 in
+  // a folder that exists, 3 when the folder does not, or is a file; 123 for
+  // a unit no file name can hold.
+  Status WhyNotFound(std::u16string_view path) const;
 
   Key root_;
   std::map<KeyHandle, OpenKeyState> open_keys_;
@@ -239,17 +265,20 @@ class MemoryPlatform final : public Platform {
   DeviceSetHandle next_device_set_ = 1;
 
   std::map<std::u16string, Node> files_;  // keyed by FoldPath
+  std::map<std::u16string, Status> unreachable_;  // keyed by FoldPath
   std::map<FileHandle, OpenFileState> open_files_;
   std::u16string current_folder_ = u"C:\\";
   FileHandle next_file_ = 1;
 
   // Counts an operation; true (with `*status` set) when it is the one to
   // fail.
-  bool Faulted(Status* status);
+  bool Faulted(Status* status, std::string_view operation,
+               std::u16string_view subject);
 
   long operations_ = 0;
   long fail_at_ = -1;
   Status fail_status_ = 0;
+  std::optional<FiredFault> fired_;
 
   std::set<std::u16string> mutexes_;      // held by other processes
   std::set<std::u16string> own_mutexes_;  // created by the tool

@@ -78,10 +78,16 @@ MemoryPlatform::Value* MemoryPlatform::FindValue(Key& key,
   return nullptr;
 }
 
-KeyHandle MemoryPlatform::NewHandle(Key* key, std::uint32_t access) {
+KeyHandle MemoryPlatform::NewHandle(Key* key, std::uint32_t access,
+                                    std::u16string_view path) {
   const KeyHandle handle = next_key_++;
-  open_keys_[handle] = {key, access};
+  open_keys_[handle] = {key, access, std::u16string(path)};
   return handle;
+}
+
+std::u16string_view MemoryPlatform::PathOf(KeyHandle handle) const {
+  const auto it = open_keys_.find(handle);
+  return it == open_keys_.end() ? std::u16string_view() : it->second.path;
 }
 
 Status MemoryPlatform::Lookup(KeyHandle handle, std::uint32_t needed,
@@ -95,18 +101,18 @@ Status MemoryPlatform::Lookup(KeyHandle handle, std::uint32_t needed,
 
 Status MemoryPlatform::OpenKey(std::u16string_view path, std::uint32_t access,
                                KeyHandle* key) {
-  if (Status fault = 0; Faulted(&fault)) return fault;
+  if (Status fault = 0; Faulted(&fault, "OpenKey", path)) return fault;
   ++key_opens_;
   Key* found = FindKey(path);
   if (found == nullptr) return win::kFileNotFound;
   if ((found->denied_access & access) != 0) return win::kAccessDenied;
-  *key = NewHandle(found, access);
+  *key = NewHandle(found, access, path);
   return win::kSuccess;
 }
 
 Status MemoryPlatform::CreateKey(std::u16string_view path,
                                  std::uint32_t access, KeyHandle* key) {
-  if (Status fault = 0; Faulted(&fault)) return fault;
+  if (Status fault = 0; Faulted(&fault, "CreateKey", path)) return fault;
   ++key_opens_;
   Key* existing = FindKey(path);
   if (existing != nullptr && (existing->denied_access & access) != 0) {
@@ -114,14 +120,14 @@ Status MemoryPlatform::CreateKey(std::u16string_view path,
   }
   Key* made = existing != nullptr ? existing : MakeKey(path);
   if (made == nullptr) return 123;  // ERROR_INVALID_NAME
-  *key = NewHandle(made, access);
+  *key = NewHandle(made, access, path);
   return win::kSuccess;
 }
 
 Status MemoryPlatform::QueryValue(KeyHandle handle, std::u16string_view name,
                                   std::uint32_t* type, void* data,
                                   std::uint32_t* size) {
-  if (Status fault = 0; Faulted(&fault)) return fault;
+  if (Status fault = 0; Faulted(&fault, "QueryValue", PathOf(handle))) return fault;
   Key* key = nullptr;
   if (const Status status = Lookup(handle, win::kKeyQueryValue, &key)) {
     return status;
@@ -153,7 +159,7 @@ Status MemoryPlatform::QueryValue(KeyHandle handle, std::u16string_view name,
 Status MemoryPlatform::SetValue(KeyHandle handle, std::u16string_view name,
                                 std::uint32_t type, const void* data,
                                 std::uint32_t size) {
-  if (Status fault = 0; Faulted(&fault)) return fault;
+  if (Status fault = 0; Faulted(&fault, "SetValue", PathOf(handle))) return fault;
   Key* key = nullptr;
   if (const Status status = Lookup(handle, win::kKeySetValue, &key)) {
     return status;
@@ -178,7 +184,7 @@ Status MemoryPlatform::SetValue(KeyHandle handle, std::u16string_view name,
 
 Status MemoryPlatform::DeleteValue(KeyHandle handle,
                                    std::u16string_view name) {
-  if (Status fault = 0; Faulted(&fault)) return fault;
+  if (Status fault = 0; Faulted(&fault, "DeleteValue", PathOf(handle))) return fault;
   Key* key = nullptr;
   if (const Status status = Lookup(handle, win::kKeySetValue, &key)) {
     return status;
@@ -211,7 +217,7 @@ Status CopyEnumeratedName(std::u16string_view text, char16_t* name,
 
 Status MemoryPlatform::EnumKey(KeyHandle handle, std::uint32_t index,
                                char16_t* name, std::uint32_t* length) {
-  if (Status fault = 0; Faulted(&fault)) return fault;
+  if (Status fault = 0; Faulted(&fault, "EnumKey", PathOf(handle))) return fault;
   Key* key = nullptr;
   if (const Status status = Lookup(handle, win::kKeyEnumerateSubKeys, &key)) {
     return status;
@@ -224,7 +230,7 @@ Status MemoryPlatform::EnumKey(KeyHandle handle, std::uint32_t index,
 
 Status MemoryPlatform::EnumValue(KeyHandle handle, std::uint32_t index,
                                  char16_t* name, std::uint32_t* length) {
-  if (Status fault = 0; Faulted(&fault)) return fault;
+  if (Status fault = 0; Faulted(&fault, "EnumValue", PathOf(handle))) return fault;
   Key* key = nullptr;
   if (const Status status = Lookup(handle, win::kKeyQueryValue, &key)) {
     return status;
@@ -234,7 +240,7 @@ Status MemoryPlatform::EnumValue(KeyHandle handle, std::uint32_t index,
 }
 
 Status MemoryPlatform::KeyName(KeyHandle handle, std::u16string* name) {
-  if (Status fault = 0; Faulted(&fault)) return fault;
+  if (Status fault = 0; Faulted(&fault, "KeyName", PathOf(handle))) return fault;
   const auto it = open_keys_.find(handle);
   if (it == open_keys_.end()) return 6;  // ERROR_INVALID_HANDLE
   *name = it->second.key->name;
@@ -333,6 +339,11 @@ std::vector<std::u16string> MemoryPlatform::AllKeys() const {
 void MemoryPlatform::DenyAccess(std::u16string_view path,
                                 std::uint32_t access) {
   MakeKey(path)->denied_access |= access;
+}
+
+std::uint32_t MemoryPlatform::DeniedAccess(std::u16string_view path) const {
+  const Key* key = FindKey(path);
+  return key == nullptr ? 0 : key->denied_access;
 }
 
 void MemoryPlatform::FailWrites(std::u16string_view path, Status status) {

@@ -25,12 +25,19 @@ inline constexpr Status kFileNotFound = 2;
 inline constexpr Status kPathNotFound = 3;
 inline constexpr Status kAccessDenied = 5;
 inline constexpr Status kInvalidData = 13;
+inline constexpr Status kInvalidDrive = 15;
+inline constexpr Status kNotReady = 21;
 inline constexpr Status kSharingViolation = 32;
+inline constexpr Status kBadNetPath = 53;
+inline constexpr Status kFileExists = 80;
 inline constexpr Status kInvalidParameter = 87;
 inline constexpr Status kInsufficientBuffer = 122;
+inline constexpr Status kInvalidName = 123;
+inline constexpr Status kBadPathname = 161;
 inline constexpr Status kAlreadyExists = 183;
 inline constexpr Status kMoreData = 234;
 inline constexpr Status kNoMoreItems = 259;
+inline constexpr Status kDirectory = 267;
 inline constexpr Status kCantAccessFile = 1920;
 
 // Registry value types.
@@ -141,12 +148,19 @@ class Platform {
   virtual void CloseDevices(DeviceSetHandle set) = 0;
 
   // --- Files --------------------------------------------------------------
+  // Paths are full Windows paths of any length: a path of 260 units or more
+  // works as a shorter one does, although Windows refuses such paths to a
+  // program that is not long-path aware unless they are given in their
+  // "\\?\" form (which the Win32 backend makes for them).
 
-  // What FindFirstFileW on one exact path answers: true for a file or a
-  // folder. A path holding any unit the search takes as a wildcard ('*',
-  // '?', '<', '>' or '"') names no file and gives false, and so does a path
-  // that ends in a separator.
-  virtual bool PathExists(std::u16string_view path) = 0;
+  // What FindFirstFileW on one exact path answers: 0 when the path names a
+  // file or folder, else the error that says why not. "Not there" comes in
+  // several codes (2, 3, and 123 for a name no file can have); every other
+  // code means the path may name a file that cannot be seen now (access
+  // denied, a network or a device that does not answer). A path holding any
+  // unit the search takes as a wildcard ('*', '?', '<', '>' or '"') names no
+  // file: 123; so does a path that ends in a separator: 2.
+  virtual Status FindPath(std::u16string_view path) = 0;
   // GetFileAttributesW: the attributes of a file or folder (of a link
   // itself, not of what it points to), 2 or 3 when there is none.
   virtual Status GetAttributes(std::u16string_view path,
@@ -168,12 +182,13 @@ class Platform {
   // Opens the file for reading and takes its length in bytes.
   virtual Status FileLength(std::u16string_view path,
                             std::uint64_t* length) = 0;
-  // Creates the file, or empties it if it exists, for writing; others may
-  // read and write it meanwhile. Never through a link: a name that is a
-  // symbolic link, junction or other reparse point, or a file that has other
-  // names too (a hard link), is refused with 1920 and left as it is.
-  virtual Status CreateWriteFile(std::u16string_view path,
-                                 FileHandle* file) = 0;
+  // Opens the file for appending, creating it when it does not exist
+  // (`*created` tells which); others may read and write it meanwhile. Never
+  // through a link: a name that is a symbolic link, junction or other
+  // reparse point, or a file that has other names too (a hard link), is
+  // refused with 1920 and left as it is.
+  virtual Status OpenAppendFile(std::u16string_view path, FileHandle* file,
+                                bool* created) = 0;
   // Writes all of `bytes` at the end of what was written; nothing is held
   // back in a buffer.
   virtual Status AppendToFile(FileHandle file, std::string_view bytes) = 0;

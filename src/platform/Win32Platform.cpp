@@ -202,25 +202,64 @@ void Win32Platform::CloseDevices(DeviceSetHandle set) {
 
 // --- Files ----------------------------------------------------------------------
 
-bool Win32Platform::PathExists(std::u16string_view path) {
+namespace {
+
+// Windows refuses a path of MAX_PATH (260) units or more to a program that is
+// not long-path aware, although the kernel loads a driver from such a path
+// (a relative ImagePath of 249 units under the Windows folder makes one).
+// Such a path is passed in its "\\?\" form, which has no such limit. That
+// form is taken literally, with no "." or ".." resolved, no '/' read as a
+// separator and no doubled separator folded, so the path is first made full
+// the way Windows would have made it. Shorter paths are passed as they are.
+std::wstring FilePath(std::u16string_view path) {
+  std::wstring wide = Wide(path);
+  if (wide.size() < MAX_PATH || wide.starts_with(L"\\\\?\\") ||
+      wide.starts_with(L"\\\\.\\")) {
+    return wide;
+  }
+  std::wstring full(wide.size() + MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = GetFullPathNameW(wide.c_str(),
+                                          static_cast<DWORD>(full.size()),
+                                          full.data(), nullptr);
+    if (length == 0) return wide;
+    if (length < full.size()) {
+      full.resize(length);
+      break;
+    }
+    full.assign(length, L'\0');  // `length` counts the NUL here
+  }
+  // Only a drive path ("X:\...") has a plain long form; any other full path
+  // (a network share) is left to Windows as it is.
+  const bool drive_path = full.size() >= 3 && full[1] == L':' && full[2] == L'\\';
+  return drive_path ? L"\\\\?\\" + full : wide;
+}
+
+}  // namespace
+
+Status Win32Platform::FindPath(std::u16string_view path) {
   // A file search would take wildcards as a pattern and "find" a file the
   // path does not name ("OrvaneCo.dl>" finds "OrvaneCo.dll"); no file name
-  // can hold them.
+  // can hold them, which Windows reports as an invalid name.
   if (path.find_first_of(kSearchWildcards) != std::u16string_view::npos) {
-    return false;
+    return ERROR_INVALID_NAME;
   }
   // A file search for one exact path finds a file or folder when its
   // attributes can be had, and never for a path that ends in a separator
   // (no name after it, the root of a drive included). The attributes are
   // one query, where a search opens and reads the whole folder: in a
   // driver folder of thousands of files that is most of a run's time.
-  if (path.empty() || path.back() == u'\\' || path.back() == u'/') return false;
-  return GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+  if (path.empty() || path.back() == u'\\' || path.back() == u'/') {
+    return ERROR_FILE_NOT_FOUND;
+  }
+  return GetFileAttributesW(FilePath(path).c_str()) != INVALID_FILE_ATTRIBUTES
+             ? ERROR_SUCCESS
+             : GetLastError();
 }
 
 Status Win32Platform::GetAttributes(std::u16string_view path,
                                     std::uint32_t* attributes) {
-  const DWORD found = GetFileAttributesW(Wide(path).c_str());
+  const DWORD found = GetFileAttributesW(FilePath(path).c_str());
   if (found == INVALID_FILE_ATTRIBUTES) return GetLastError();
   *attributes = found;
   return ERROR_SUCCESS;
@@ -228,23 +267,25 @@ Status Win32Platform::GetAttributes(std::u16string_view path,
 
 Status Win32Platform::RenameFile(std::u16string_view from,
                                  std::u16string_view to) {
-  return LastErrorUnless(MoveFileW(Wide(from).c_str(), Wide(to).c_str()));
+  return LastErrorUnless(
+      MoveFileW(FilePath(from).c_str(), FilePath(to).c_str()));
 }
 
 Status Win32Platform::RenameReplacing(std::u16string_view from,
-                                  std::u16string_view to) {
-  return LastErrorUnless(MoveFileExW(Wide(from).c_str(), Wide(to).c_str(),
+                                      std::u16string_view to) {
+  return LastErrorUnless(MoveFileExW(FilePath(from).c_str(),
+                                     FilePath(to).c_str(),
                                      MOVEFILE_REPLACE_EXISTING));
 }
 
 Status Win32Platform::RemoveFile(std::u16string_view path) {
-  return LastErrorUnless(DeleteFileW(Wide(path).c_str()));
+  return LastErrorUnless(DeleteFileW(FilePath(path).c_str()));
 }
 
 Status Win32Platform::FileLength(std::u16string_view path,
                                  std::uint64_t* length) {
   const HANDLE file =
-      CreateFileW(Wide(path).c_str(), GENERIC_READ,
+      CreateFileW(FilePath(path).c_str(), GENERIC_READ,
                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                   FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return GetLastError();
@@ -255,16 +296,19 @@ Status Win32Platform::FileLength(std::u16string_view path,
   return status;
 }
 
-Status Win32Platform::CreateWriteFile(std::u16string_view path,
-                                      FileHandle* file) {
+Status Win32Platform::OpenAppendFile(std::u16string_view path, FileHandle* file,
+                                     bool* created) {
   // The name itself is opened, never what it may point to: a symbolic link,
   // junction or other reparse point is opened as the link and refused, as is
-  // a file with more than one name, before a byte is truncated or written.
+  // a file with more than one name, before a byte is written.
   const HANDLE opened = CreateFileW(
-      Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-      nullptr);
+      FilePath(path).c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (opened == INVALID_HANDLE_VALUE) return GetLastError();
+  // OPEN_ALWAYS tells an existing file by this "error" of a call that
+  // succeeded.
+  const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
   BY_HANDLE_FILE_INFORMATION info{};
   Status status = LastErrorUnless(GetFileInformationByHandle(opened, &info));
   if (status == ERROR_SUCCESS &&
@@ -272,13 +316,16 @@ Status Win32Platform::CreateWriteFile(std::u16string_view path,
        info.nNumberOfLinks > 1)) {
     status = win::kCantAccessFile;
   }
-  // Emptied only once it is known to be a file of its own.
-  if (status == ERROR_SUCCESS) status = LastErrorUnless(SetEndOfFile(opened));
+  // What is there stays; lines go after it.
+  if (status == ERROR_SUCCESS) {
+    status = LastErrorUnless(SetFilePointerEx(opened, {}, nullptr, FILE_END));
+  }
   if (status != ERROR_SUCCESS) {
     CloseHandle(opened);
     return status;
   }
   *file = reinterpret_cast<FileHandle>(opened);
+  *created = !existed;
   return ERROR_SUCCESS;
 }
 

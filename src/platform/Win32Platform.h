@@ -36,14 +36,15 @@ class Win32Platform final : public Platform {
                            std::uint32_t size) override;
   void CloseDevices(DeviceSetHandle set) override;
 
-  bool PathExists(std::u16string_view path) override;
+  Status FindPath(std::u16string_view path) override;
   Status GetAttributes(std::u16string_view path,
                        std::uint32_t* attributes) override;
   Status RenameFile(std::u16string_view from, std::u16string_view to) override;
   Status RenameReplacing(std::u16string_view from, std::u16string_view to) override;
   Status RemoveFile(std::u16string_view path) override;
   Status FileLength(std::u16string_view path, std::uint64_t* length) override;
-  Status CreateWriteFile(std::u16string_view path, FileHandle* file) override;
+  Status OpenAppendFile(std::u16string_view path, FileHandle* file,
+                        bool* created) override;
   Status AppendToFile(FileHandle file, std::string_view bytes) override;
   void CloseFile(FileHandle file) override;
   std::string ToAnsi(std::u16string_view text) override;

@@ -6,6 +6,7 @@
 #include "multisz/MultiSz.h"
 #include "platform/RegKey.h"
 #include "platform/RunState.h"
+#include "services/FilePresence.h"
 
 namespace tarvox {
 namespace {
@@ -52,7 +53,13 @@ int CheckCoInstaller(Platform& os) {
   if (product == entries.end()) return 0;
   const std::u16string file_name = CoInstallerFileName(*product);
   if (file_name.empty()) return 0;
-  if (os.PathExists(g_systemRoot + u"\\system32\\" + file_name)) return 1;
+  // Without the Windows folder the DLL cannot be looked for (its path would
+  // land in whatever drive is current), and a DLL that cannot be seen may
+  // be there: either way the entry is not judged.
+  if (g_systemRoot.empty()) return kCannotTell;
+  const int present =
+      LookForFile(os, g_systemRoot + u"\\system32\\" + file_name);
+  if (present != 0) return present;
 
   MultiSzRemove(&list, product->c_str());
   // What is left is written back; an empty list as 4 zero bytes, the value

@@ -17,9 +17,11 @@ inline constexpr std::u16string_view kProductCoInstallerMarker = u"OrvaneCo";
 // Finds the first entry of the CD-ROM class's co-installer list that holds
 // the product's marker and removes it (and every entry equal to it) when its
 // DLL is not in the system folder: Windows would fail to load it for every
-// CD-ROM device. 1 when that entry was found and its DLL is there; 0 in every
-// other case (key not opened, no product entry, no "." in it, entry removed).
-// Logs only a key it cannot open.
+// CD-ROM device. 1 when that entry was found and its DLL is there;
+// kCannotTell when its DLL could not be looked for (the Windows folder is
+// unknown, or the DLL cannot be seen): the entry stays; 0 in every other case
+// (key not opened, no product entry, no "." in it, entry removed). Logs only
+// a key it cannot open.
 int CheckCoInstaller(Platform& os);
 
 }  // namespace tarvox

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "log/RunLog.h"
+#include "multisz/Names.h"
 #include "platform/RegKey.h"
 #include "platform/RunState.h"
 
@@ -20,13 +21,18 @@ std::u16string BackupKeyPath(int number) {
 }
 
 // The value name a device backup is written under: "_1" until some value
-// name of the key contains it (in this letter case), then "_2".
+// name of the key contains it, in any letter case, then "_2". Value names
+// are one whatever their case: "lowerfilters_1" is the first backup, and
+// writing "LowerFilters_1" would overwrite it. The registry's own comparison
+// folds more than A to Z; asking it for the exact name covers the rest.
 std::u16string DeviceBackupValueName(const RegKey& key,
                                      std::uint32_t property) {
   const std::u16string_view list = property == win::kSpdrpLowerFilters
                                        ? u"LowerFilters"
                                        : u"UpperFilters";
   const std::u16string first = std::u16string(list) + u"_1";
+  const std::u16string latest = std::u16string(list) + u"_2";
+  if (ValueExists(key, first) != 0) return latest;
   std::u16string name(kValueNameUnits, u'\0');
   for (std::uint32_t index = 0;; ++index) {
     std::uint32_t length = kValueNameUnits;
@@ -34,12 +40,10 @@ std::u16string DeviceBackupValueName(const RegKey& key,
     if (status == win::kNoMoreItems) break;
     // A scan cut short cannot tell that no first backup is there: the
     // latest slot is taken, so a first backup is never overwritten.
-    if (status != win::kSuccess) return std::u16string(list) + u"_2";
+    if (status != win::kSuccess) return latest;
     const std::u16string_view found(name.data(),
                                     std::min(length, kValueNameUnits));
-    if (found.find(first) != std::u16string_view::npos) {
-      return std::u16string(list) + u"_2";
-    }
+    if (ContainsName(found, first)) return latest;
   }
   return first;
 }
@@ -75,37 +79,42 @@ void RepairEachDevice(Platform& os, std::uint32_t property,
                       DeviceEnumerator& devices) {
   for (int number = 0; devices.status() == DeviceEnumerator::kOnDevice;
        ++number, devices.Step()) {
+    const auto write = [&](const MultiSz* list) {
+      const int length = MultiSzLength(list);
+      return length > 0 ? os.SetDeviceProperty(
+                              devices.set(), devices.index(), property,
+                              list->data(), static_cast<std::uint32_t>(length * 2 + 4))
+                        : os.SetDeviceProperty(devices.set(), devices.index(),
+                                               property, nullptr, 0);
+    };
     ListAsRead read;
     // A list that does not fit the buffer leaves the buffer undefined: such
     // a device is passed over, as one without a list.
     if (os.GetDeviceProperty(devices.set(), devices.index(), property,
-                             &read.type, read.list.data(), MultiSz::kBytes,
+                             &read.type, read.stored.data(), MultiSz::kBytes,
                              &read.size) != win::kSuccess) {
       continue;
     }
-    const bool single_string = read.type == win::kRegSz;
-    if (single_string) SingleStringToList(&read);
+    SingleStringToList(&read);
     if (MultiSzLength(&read.list) == 0) continue;  // no name: nothing to do
-    if (single_string) {
-      // The conversion changes how the list is stored, not what it holds: no
-      // backup, no reboot.
-      os.SetDeviceProperty(devices.set(), devices.index(), property,
-                           read.list.data(), read.size);
-    }
 
     MultiSz working;
     MultiSzCopy(&working, &read.list);
-    if (!PruneFilterList(os, read.list, &working)) continue;
-    if (BackupDeviceFilters(os, property, read, number) == 0) continue;
-
-    const int length = MultiSzLength(&working);
-    const Status written =
-        length > 0 ? os.SetDeviceProperty(
-                         devices.set(), devices.index(), property,
-                         working.data(), static_cast<std::uint32_t>(length * 2 + 4))
-                   : os.SetDeviceProperty(devices.set(), devices.index(),
-                                          property, nullptr, 0);
-    if (written == win::kSuccess) g_changesMade = 1;
+    const bool pruned = PruneFilterList(os, read.list, &working);
+    if (!pruned && !read.single_string) continue;
+    // The list as read is saved before a change that loses any of it; when
+    // it cannot be, the device's list is left as read.
+    if ((pruned || read.rewrite_drops_data) &&
+        BackupDeviceFilters(os, property, read, number) == 0) {
+      continue;
+    }
+    if (!pruned) {
+      // A single string becomes the list of the one name Windows reads from
+      // it, before and after: no reboot.
+      write(&read.list);
+      continue;
+    }
+    if (write(&working) == win::kSuccess) g_changesMade = 1;
   }
 }
 

@@ -64,8 +64,9 @@ class DeviceEnumerator {
 // or SPDRP_UPPERFILTERS, 17). A device without the property, with an empty
 // list, or with a list too large for the buffer is passed over, and still
 // counted. A single string is rewritten as the one-entry list Windows reads
-// it as. A list from which a name goes is saved first and written pruned,
-// or cleared when nothing remains; when the backup cannot be written the
+// it as. A list from which a name goes, and a single string that held more
+// than its name, is saved first as read; a pruned list is written, or
+// cleared when nothing remains. When the backup cannot be written the
 // device's list is left as read, for its content would be kept nowhere. A
 // pruned list Windows took asks for a reboot.
 void RepairDeviceFilters(Platform& os, std::uint32_t property);
@@ -75,9 +76,10 @@ void RepairDeviceFilters(Platform& os, std::uint32_t property);
 void RepairDeviceFilters(Platform& os, std::uint32_t property,
                          DeviceSetHandle set);
 
-// Saves `read` for the device at position `number` under the backup key of
-// that position, as "LowerFilters_1" or "UpperFilters_1" (after `property`)
-// when no value name there contains that text yet, else as "..._2". 1 when
+// Saves `read` as it was read for the device at position `number` under the
+// backup key of that position, as "LowerFilters_1" or "UpperFilters_1"
+// (after `property`) when no value name there contains that text yet, in
+// any letter case, else as "..._2". 1 when
 // the backup was written; 0 when the key could be neither created nor
 // opened (logged with the key's path) or the write failed.
 int BackupDeviceFilters(Platform& os, std::uint32_t property,

@@ -7,38 +7,56 @@
 #include "services/Services.h"
 
 namespace tarvox {
+namespace {
+
+// Whether any of the bytes of `read->stored` from `from` to its end is not
+// zero. Trailing NULs are not data.
+bool DataAfter(const ListAsRead& read, std::size_t from) {
+  const auto* bytes = static_cast<const unsigned char*>(read.stored.data());
+  const std::size_t end = std::min<std::size_t>(read.size, MultiSz::kBytes);
+  return std::any_of(bytes + std::min(from, end), bytes + end,
+                     [](unsigned char byte) { return byte != 0; });
+}
+
+}  // namespace
 
 void SingleStringToList(ListAsRead* read) {
+  read->list = read->stored;
+  read->single_string = read->type == win::kRegSz;
+  if (!read->single_string) {
+    // An empty list goes as a whole; whatever stands in it besides NULs is
+    // data nobody reads, but data all the same.
+    read->rewrite_drops_data =
+        MultiSzLength(&read->list) == 0 && DataAfter(*read, 0);
+    return;
+  }
   auto& units = read->list.units;
   // Only the units the read wrote are text.
   const std::size_t written = std::min<std::size_t>(read->size / 2, MultiSz::kUnits);
   const auto end = std::find(units.begin(), units.begin() + written, u'\0');
   std::fill(end, units.end(), u'\0');
-  read->type = win::kRegMultiSz;
-  read->size = static_cast<std::uint32_t>(MultiSzLength(&read->list) * 2 + 4);
+  read->rewrite_drops_data =
+      DataAfter(*read, static_cast<std::size_t>(end - units.begin()) * 2);
 }
 
 bool PruneFilterList(Platform& os, const MultiSz& as_read, MultiSz* working) {
-  // The Services key is opened once for the list, and each service's key
-  // once for its name, for all three questions.
-  RegKey services(os);
-  OpenServicesKey(&services);
   bool changed = false;
+  const auto remove = [&](const std::u16string& name) {
+    MultiSzRemove(working, name.c_str());
+    changed = true;
+  };
   for (const std::u16string& name : MultiSzEntries(as_read)) {
+    // Each service's key is opened once for its name, for all three
+    // questions.
     RegKey service(os);
-    if (OpenService(services, name, &service) == 0) {
-      MultiSzRemove(working, name.c_str());
-      changed = true;
+    const int exists = OpenService(os, name, &service);
+    if (exists == 0) {
+      remove(name);
       continue;
     }
-    if (IsServiceEnabled(service, u"Start") == 0) {
-      MultiSzRemove(working, name.c_str());
-      changed = true;
-    }
-    if (CheckDriverFile(os, name, service) == 0) {
-      MultiSzRemove(working, name.c_str());
-      changed = true;
-    }
+    if (exists != 1) continue;  // not looked up: not judged, it stays
+    if (IsServiceEnabled(service, u"Start") == 0) remove(name);
+    if (CheckDriverFile(os, name, service) == 0) remove(name);
   }
   return changed;
 }
@@ -48,8 +66,8 @@ int WriteBackupValue(const RegKey& key, std::u16string_view name,
   // Windows adds a NUL to string data that lacks one when the unit after the
   // data is NUL; a non-zero unit there keeps the bytes exactly as read.
   const auto size = static_cast<std::uint32_t>(
-      std::min<std::size_t>(read.size, sizeof read.list.units));
-  std::string bytes(static_cast<const char*>(read.list.data()), size);
+      std::min<std::size_t>(read.size, MultiSz::kBytes));
+  std::string bytes(static_cast<const char*>(read.stored.data()), size);
   bytes.append("\xff\xff", 2);
   return key.SetValue(name, read.type, bytes.data(), size) == win::kSuccess
              ? 1

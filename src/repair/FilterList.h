@@ -1,6 +1,6 @@
 // What every filter-list repair shares, in the class key, the critical-device
-// entry and each CD-ROM device: the list as it was read, the turning of a
-// single string into a list, the judging of the names, and the backup.
+// entry and each CD-ROM device: the list as it was read, the list Windows
+// reads from it, the judging of the names, and the backup.
 #pragma once
 
 #include <cstdint>
@@ -11,31 +11,46 @@
 
 namespace tarvox {
 
-// A filter list as it was read: the buffer, and the type and byte count of
-// the data stored, so a backup can hold exactly what was there.
+// A filter list as it was read, and the list Windows reads from it.
 struct ListAsRead {
-  MultiSz list;
+  // The value's data exactly as read, its type and byte count: what a backup
+  // holds, so nothing that was stored is lost by a change.
+  MultiSz stored;
   std::uint32_t type = win::kRegNone;
   std::uint32_t size = 0;
+  // The names Windows reads: the data as a list, or for a single string
+  // (REG_SZ) the one name it holds.
+  MultiSz list;
+  // Stored as a single string: the list is to be written as REG_MULTI_SZ.
+  bool single_string = false;
+  // Writing `list` in place of the value would drop stored data: a single
+  // string with more than NULs after its name (often the rest of a list an
+  // installer wrote with the wrong type), or an empty list with more than
+  // NULs in it. Such a change is backed up first, like a pruned list.
+  bool rewrite_drops_data = false;
 };
 
-// Windows reads a single-string (REG_SZ) filter value as one name: its text
-// up to its first NUL, or all of its data when it has none. This makes the
-// list hold just that name, closed, as REG_MULTI_SZ of 2n + 4 bytes. Units
-// after the text were never a filter and must not become one; a text that
-// fills the whole buffer still fits, with the buffer's guard units.
+// Fills `read->list` and the two flags from what was read into
+// `read->stored`. Windows reads a single-string (REG_SZ) filter value as one
+// name: its text up to its first NUL, or all of its data when it has none;
+// the list holds just that name, closed. Units after the text were never a
+// filter and must not become one; a text that fills the whole buffer still
+// fits, with the buffer's guard units. Every other type is taken as a list
+// as it stands.
 void SingleStringToList(ListAsRead* read);
 
 // The rule for one entry, applied to every entry of `as_read` in list order:
-// a name whose service does not exist is removed and nothing else is asked;
-// otherwise a name whose service is not enabled is removed, and the driver
-// file is checked in any case (so a missing driver may be restored, and
-// logged, although the name goes); a missing driver removes the name. Names
-// leave `working` through MultiSzRemove, every entry equal to them at once.
-// True when any entry was rejected.
+// a name whose service is reported missing is removed and nothing else is
+// asked; otherwise a name whose service is not enabled is removed, and the
+// driver file is checked in any case (so a missing driver may be restored,
+// and logged, although the name goes); a driver reported missing and not
+// restored removes the name. A question that cannot be answered removes
+// nothing, and a name whose service cannot be looked up is not judged at
+// all. Names leave `working` through MultiSzRemove, every entry equal to
+// them at once. True when any entry was rejected.
 bool PruneFilterList(Platform& os, const MultiSz& as_read, MultiSz* working);
 
-// Stores `read` under `name` exactly as it was read: its type and its bytes,
+// Stores the value as it was read under `name`: its type and its bytes,
 // nothing added. 1 when Windows took it, else 0. A backup alone needs no
 // reboot, so g_changesMade is left alone.
 int WriteBackupValue(const RegKey& key, std::u16string_view name,

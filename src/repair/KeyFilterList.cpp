@@ -41,32 +41,40 @@ int RepairFilterListInKey(Platform& os, const FilterListKey& where,
   // A value that is missing or larger than the buffer is left alone.
   ListAsRead read;
   read.size = MultiSz::kBytes;
-  if (QueryValueZeroFill(key, valueName, &read.type, read.list.data(),
+  if (QueryValueZeroFill(key, valueName, &read.type, read.stored.data(),
                          &read.size) != win::kSuccess) {
     return 0;
   }
-  // Every other type is judged as a list as it stands.
-  if (read.type == win::kRegSz) {
-    SingleStringToList(&read);
-    if (key.SetValue(valueName, win::kRegMultiSz, read.list.data(),
-                     read.size) != win::kSuccess) {
-      return 0;
-    }
-  }
+  SingleStringToList(&read);
+  // Before a change that loses what was stored, the value as read is saved;
+  // when it cannot be, the value is left as read, for its content would be
+  // kept nowhere.
+  const auto back_up = [&] {
+    return WriteBackupValue(key, BackupValueName(key, valueName), read) == 1;
+  };
 
   if (MultiSzLength(&read.list) == 0) {
-    // An empty list is removed; no backup is needed, and no reboot. A value
-    // of another type that holds no name is not a list at all: it stays.
-    if (read.type == win::kRegMultiSz) key.DeleteValue(valueName);
+    // An empty list is removed, with no reboot. A value of another type that
+    // holds no name is not a list at all: it stays.
+    if (read.type != win::kRegMultiSz && !read.single_string) return 1;
+    if (read.rewrite_drops_data && !back_up()) return 0;
+    key.DeleteValue(valueName);
     return 1;
   }
 
   MultiSz working;
   MultiSzCopy(&working, &read.list);
-  if (!PruneFilterList(os, read.list, &working)) return 1;
-
-  if (WriteBackupValue(key, BackupValueName(key, valueName), read) == 0) {
-    return 0;
+  const bool pruned = PruneFilterList(os, read.list, &working);
+  if (!pruned && !read.single_string) return 1;
+  if ((pruned || read.rewrite_drops_data) && !back_up()) return 0;
+  if (!pruned) {
+    // A single string becomes the list of the one name Windows reads from
+    // it, before and after: no reboot.
+    const auto bytes = static_cast<std::uint32_t>(MultiSzLength(&read.list) * 2 + 4);
+    return key.SetValue(valueName, win::kRegMultiSz, read.list.data(), bytes) ==
+                   win::kSuccess
+               ? 1
+               : 0;
   }
   const int written = WriteMultiSzOrDelete(
       key, valueName, &working,

@@ -36,7 +36,9 @@ inline constexpr FilterListKey kCriticalDeviceFilterLists{
 // stopped early: the key or the value could not be read, a single string
 // could not be rewritten as a list, the backup could not be written (the
 // list is then left as read, for its content would be kept nowhere), or, for
-// the class key, the pruned list could not be written.
+// the class key, the pruned list could not be written. The backup is written
+// before any change that loses stored data: a pruned list, and a single
+// string or an empty list that held more than NULs besides its names.
 int RepairFilterListInKey(Platform& os, const FilterListKey& where,
                           std::u16string_view valueName);
 

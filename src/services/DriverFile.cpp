@@ -3,6 +3,7 @@
 #include "log/RunLog.h"
 #include "multisz/Names.h"
 #include "platform/RunState.h"
+#include "services/FilePresence.h"
 #include "services/Services.h"
 
 namespace tarvox {
@@ -117,18 +118,23 @@ int FileErrorCause(Status error) {
 
 int RestoreDriverFromBackup(Platform& os, std::u16string_view path) {
   const std::u16string backup = BackupPathOf(path);
-  if (!os.PathExists(backup)) {
+  if (LookForFile(os, backup) == 0) {
     RunLog << Message::kBackupDriverMissing << backup << kEndLine;
     return 0;
   }
   const Status status = os.RenameFile(backup, path);
-  if (status != win::kSuccess) {
-    RunLog << backup << u" " << Message::kNotConverted
-           << static_cast<long long>(FileErrorCause(status)) << kEndLine;
-    return 0;
+  if (status == win::kSuccess) {
+    g_changesMade = 1;
+    return 1;
   }
-  g_changesMade = 1;
-  return 1;
+  RunLog << backup << u" " << Message::kNotConverted
+         << static_cast<long long>(FileErrorCause(status)) << kEndLine;
+  // Refused because a file has the driver's name: the driver is there,
+  // although the existence test could not see it.
+  if (status == win::kAlreadyExists || status == win::kFileExists) {
+    return kCannotTell;
+  }
+  return 0;
 }
 
 int CheckDriverFile(Platform& os, std::u16string_view serviceName) {
@@ -143,20 +149,26 @@ int CheckDriverFile(Platform& os, std::u16string_view serviceName,
   std::u16string imagePath;
   // A service key or ImagePath that cannot be read says nothing about where
   // the driver lies: the name is not judged by its file.
-  if (ReadServiceValue(service, u"ImagePath", &imagePath) != 1) return 1;
+  if (ReadServiceValue(service, u"ImagePath", &imagePath) != 1) return kCannotTell;
   const DriverFileLocation driver =
       LocateDriverFile(imagePath, serviceName, g_systemRoot);
-  if (driver.form == ImagePathForm::kUnknown) return 1;
-  if (os.PathExists(driver.path)) return 1;
+  if (driver.form == ImagePathForm::kUnknown) return kCannotTell;
+  // Present, or a file that cannot be seen: nothing to log, nothing to
+  // restore.
+  if (const int present = LookForFile(os, driver.path); present != 0) {
+    return present;
+  }
 
   if (driver.form == ImagePathForm::kDefault) {
     RunLog << Message::kNoImagePathDriverMissing << serviceName << kEndLine;
     return RestoreDriverFromBackup(os, driver.path);
   }
   RunLog << Message::kDriverFileMissing << driver.path << kEndLine;
-  if (RestoreDriverFromBackup(os, driver.path) == 0) return 0;
-  RunLog << driver.path << Message::kConvertedFromBak << kEndLine;
-  return 1;
+  const int restored = RestoreDriverFromBackup(os, driver.path);
+  if (restored == 1) {
+    RunLog << driver.path << Message::kConvertedFromBak << kEndLine;
+  }
+  return restored;
 }
 
 }  // namespace tarvox

@@ -8,6 +8,7 @@
 
 #include "platform/Platform.h"
 #include "platform/RegKey.h"
+#include "services/Verdict.h"
 
 namespace tarvox {
 
@@ -62,19 +63,23 @@ std::u16string BackupPathOf(std::u16string_view path);
 // other error.
 int FileErrorCause(Status error);
 
-// 1 when the service's driver file is present, has just been restored from
-// its backup, or cannot be located (see ImagePathForm::kUnknown, and an
-// ImagePath or service key that cannot be read whole); 0 when it is missing
-// and could not be restored. Logs each missing file and each restore, and
-// raises g_changesMade for a restore.
+// 1 when the service's driver file is present or has just been restored
+// from its backup; 0 when it is reported missing and could not be restored;
+// kCannotTell when it could not be looked for (see ImagePathForm::kUnknown,
+// an ImagePath or service key that cannot be read whole, a file that cannot
+// be seen, or a restore that found the driver's name taken after all). Logs
+// each missing file and each restore, and raises g_changesMade for a
+// restore.
 int CheckDriverFile(Platform& os, std::u16string_view serviceName);
 // The same, with the service's key from OpenService.
 int CheckDriverFile(Platform& os, std::u16string_view serviceName,
                     const RegKey& service);
 
 // Renames the backup copy of the missing file at `path` to `path`: 1 when
-// that succeeded (g_changesMade raised), 0 when there is no backup or the
-// rename failed (logged, with the rename's cause).
+// that succeeded (g_changesMade raised); 0 when the backup is reported
+// missing or the rename failed (logged, with the rename's cause); kCannotTell
+// when the rename failed because a file has `path` after all. A backup that
+// cannot be seen is tried all the same: the rename's own result decides.
 int RestoreDriverFromBackup(Platform& os, std::u16string_view path);
 
 }  // namespace tarvox

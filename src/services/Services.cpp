@@ -26,17 +26,37 @@ std::u16string ServiceKeyPath(std::u16string_view serviceName) {
   return path;
 }
 
-// Whether a subkey of the open Services key is named `serviceName` with the
-// letters A to Z folded, found by walking every subkey.
-int FindServiceByWalk(const RegKey& services, std::u16string_view serviceName) {
+// A registry key's name: 1 to 255 units, no backslash. No other name can be
+// a service's.
+constexpr std::size_t kLongestKeyName = 255;
+
+bool CanBeKeyName(std::u16string_view name) {
+  return !name.empty() && name.size() <= kLongestKeyName &&
+         name.find(u'\\') == std::u16string_view::npos;
+}
+
+// Whether a subkey of the Services key is named `serviceName` with the
+// letters A to Z folded, found by listing every subkey: 1 when found, 0 when
+// every name was read to the end of the list, kCannotTell when one could not
+// be.
+int FindServiceByWalk(Platform& os, std::u16string_view serviceName) {
+  RegKey services(os);
+  if (services.Open(kServicesRoot, win::kKeyEnumerateSubKeys) != win::kSuccess) {
+    return kCannotTell;
+  }
+  bool every_name_read = true;
   for (std::uint32_t index = 0;; ++index) {
     std::array<char16_t, kNameUnits> name{};
     std::uint32_t length = kNameUnits;
     const Status status = services.EnumKey(index, name.data(), &length);
-    // A name too long for the buffer cannot be a service name; it must not
-    // end the walk and hide the services after it.
-    if (status == win::kMoreData) continue;
-    if (status != win::kSuccess) return 0;
+    // A name too long for the buffer must not end the walk and hide the
+    // services after it; but a name that was not read cannot be ruled out.
+    if (status == win::kMoreData) {
+      every_name_read = false;
+      continue;
+    }
+    if (status == win::kNoMoreItems) return every_name_read ? 0 : kCannotTell;
+    if (status != win::kSuccess) return kCannotTell;
     length = std::min(length, kNameUnits);
     if (SameName(std::u16string_view(name.data(), length), serviceName)) {
       return 1;
@@ -46,51 +66,47 @@ int FindServiceByWalk(const RegKey& services, std::u16string_view serviceName) {
 
 }  // namespace
 
-Status OpenServicesKey(RegKey* services) {
-  return services->Open(kServicesRoot, win::kKeyEnumerateSubKeys);
-}
-
-int OpenService(const RegKey& services, std::u16string_view serviceName,
-                RegKey* service) {
+int OpenService(Platform& os, std::u16string_view serviceName, RegKey* service) {
   service->Close();
-  if (!services.is_open()) return 0;
+  if (!CanBeKeyName(serviceName)) return 0;
   // Key names are unique under the registry's own comparison, which folds
   // at least A to Z: at most one subkey equals the name with A to Z folded,
   // and opening the name finds it if it is there. Its name as stored then
-  // says whether it equals the name with only A to Z folded. A name that is
-  // not a single key name (empty, with a backslash, too long) opens nothing,
-  // or another key whose stored name differs. So the answer is the walk's,
-  // in a few calls however many services there are.
+  // says whether it equals the name with only A to Z folded. So the answer
+  // is the walk's, in a few calls however many services there are, and
+  // without the right to list the Services key.
   const Status opened =
       service->Open(ServiceKeyPath(serviceName), win::kKeyQueryValue);
-  if (opened != win::kSuccess && opened != win::kAccessDenied) return 0;
+  if (opened == win::kFileNotFound) return 0;
   std::u16string stored;
   if (opened == win::kSuccess && service->Name(&stored) == win::kSuccess) {
     if (SameName(stored, serviceName)) return 1;
     service->Close();
     return 0;
   }
-  // A key that refuses to be opened for reading, or whose name cannot be
-  // read: the walk answers, and the key stays closed.
+  // A key that refuses to be opened for reading (it is there, but is it this
+  // name?), whose name cannot be read, or that failed to open for another
+  // reason: the walk answers if it can, and the key stays closed.
   service->Close();
-  return FindServiceByWalk(services, serviceName);
+  return FindServiceByWalk(os, serviceName);
 }
 
 int ServiceExists(Platform& os, std::u16string_view serviceName) {
-  RegKey services(os);
   RegKey service(os);
-  OpenServicesKey(&services);
-  return OpenService(services, serviceName, &service);
+  return OpenService(os, serviceName, &service);
 }
 
 int IsServiceEnabled(const RegKey& service, std::u16string_view valueName) {
-  if (!service.is_open()) return 1;
+  if (!service.is_open()) return kCannotTell;
   std::uint32_t start = 0;
   std::uint32_t size = kStartTypeBytes;
-  if (service.QueryValue(valueName, nullptr, &start, &size) != win::kSuccess ||
-      size != kStartTypeBytes) {
-    return 0;
-  }
+  const Status status = service.QueryValue(valueName, nullptr, &start, &size);
+  if (status == win::kFileNotFound) return 0;
+  // Too long for a start type: the query says how long, and anything but 4
+  // bytes is no start type. A failure that reports no size says nothing.
+  if (status == win::kMoreData) return size != kStartTypeBytes ? 0 : kCannotTell;
+  if (status != win::kSuccess) return kCannotTell;
+  if (size != kStartTypeBytes) return 0;
   return start <= kLastEnabledStartType ? 1 : 0;
 }
 

@@ -8,6 +8,7 @@
 
 #include "platform/Platform.h"
 #include "platform/RegKey.h"
+#include "services/Verdict.h"
 
 namespace tarvox {
 
@@ -16,9 +17,16 @@ inline constexpr std::u16string_view kServicesRoot =
     u"SYSTEM\\CurrentControlSet\\Services\\";
 
 // 1 when the Services key has a subkey named `serviceName` (letters A to Z
-// folded, nothing else), else 0; also 0 when the Services key cannot be
-// opened. Its cost does not grow with the number of services: the subkey is
-// opened by name and its stored name compared.
+// folded, nothing else); 0 when the registry reports there is none: opening
+// the service's key answers "not found", the name is one no key can have
+// (empty, holding a backslash, or longer than the 255 units of a key name),
+// or the key found is one whose stored name differs beyond A to Z;
+// kCannotTell when the lookup could not be made (the service's key refused
+// to open for any other reason and the Services key could not be listed
+// whole). Its cost does not grow with the number of services: the subkey is
+// opened by name and its stored name compared; the Services key is listed
+// only when that cannot be done, so a Services key that refuses listing
+// costs nothing.
 int ServiceExists(Platform& os, std::u16string_view serviceName);
 
 // 1 when Windows may load the service's driver, 0 when it will not:
@@ -26,11 +34,11 @@ int ServiceExists(Platform& os, std::u16string_view serviceName);
 //   unsigned, is 0 to 3 (boot, system, automatic, on demand): 1. Filters are
 //   loaded by Plug and Play as the device starts, which is what on-demand
 //   start means, so on demand counts as enabled;
-// - the number is 4 (disabled) or more, or the value is missing or not 4
-//   bytes long (a service without a valid start type is never started): 0.
-//   Nothing is judged on bytes the query did not write;
-// - the service's key cannot be opened: 1. An unreadable key tells nothing
-//   about the service, and a name is only ever removed on evidence.
+// - the number is 4 (disabled) or more, or the value is reported missing, or
+//   it is not 4 bytes long (a service without a valid start type is never
+//   started): 0. Nothing is judged on bytes the query did not write;
+// - the service's key cannot be opened, or the query fails otherwise:
+//   kCannotTell.
 int IsServiceEnabled(Platform& os, std::u16string_view serviceName,
                      std::u16string_view valueName);
 
@@ -47,18 +55,13 @@ inline constexpr int kValueNotReadWhole = -1;
 int ReadServiceValue(Platform& os, std::u16string_view serviceName,
                      std::u16string_view valueName, std::u16string* out);
 
-// The same questions with the keys opened once. A list's names are judged
-// with the Services key opened once for the list and each service's key
-// once for its name, instead of once for every question.
+// The same questions with the service's key opened once for all three: a
+// list's names are judged with each service's key opened once for its name.
 //
-// Opens the Services key for looking services up.
-Status OpenServicesKey(RegKey* services);
-// ServiceExists, with `services` from OpenServicesKey (not open: 0 for every
-// name). On 1, `service` is open on the service's key for reading, unless
-// the key refuses that (then it is closed, and the questions below answer
-// as for a key that cannot be opened).
-int OpenService(const RegKey& services, std::u16string_view serviceName,
-                RegKey* service);
+// ServiceExists. On 1, `service` is open on the service's key for reading,
+// unless the key refuses that (then it is closed, and the questions below
+// answer as for a key that cannot be opened).
+int OpenService(Platform& os, std::u16string_view serviceName, RegKey* service);
 // IsServiceEnabled and ReadServiceValue on a service key from OpenService.
 int IsServiceEnabled(const RegKey& service, std::u16string_view valueName);
 int ReadServiceValue(const RegKey& service, std::u16string_view valueName,

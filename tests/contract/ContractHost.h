@@ -22,6 +22,8 @@ class ContractHost {
   virtual Platform& os() = 0;
   // A new empty folder, as an absolute path without a trailing backslash.
   virtual std::u16string NewFolder() = 0;
+  // A folder and every folder along its path.
+  virtual void MakeFolders(std::u16string_view path) = 0;
   virtual void PutFile(std::u16string_view path, std::string_view bytes) = 0;
   virtual std::optional<std::string> ReadFile(std::u16string_view path) = 0;
   virtual void MakeReadOnly(std::u16string_view path) = 0;

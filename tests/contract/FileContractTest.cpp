@@ -1,5 +1,6 @@
 // File behaviour the run log and the driver and co-installer checks rely on.
 #include "contract/ContractHost.h"
+#include "services/FilePresence.h"
 
 namespace tarvox::contract {
 namespace {
@@ -12,40 +13,93 @@ class FileContract : public Contract {
   }
 };
 
-TEST_F(FileContract, ExistenceTestFindsFilesAndFoldersByTheirExactPath) {
+// The checks remove a name only when the existence test says a path names no
+// file; every other answer means the file may be there.
+TEST_F(FileContract, ExistenceTestSaysWhyAPathNamesNoFile) {
   host_->PutFile(In(u"flt.sys"), "driver");
-  EXPECT_TRUE(os_.PathExists(In(u"flt.sys")));
-  EXPECT_TRUE(os_.PathExists(In(u"FLT.SYS")));
-  EXPECT_TRUE(os_.PathExists(folder_));  // a folder counts
-  // A search finds nothing for a path that ends in a separator.
-  EXPECT_FALSE(os_.PathExists(folder_ + u"\\"));
-  EXPECT_FALSE(os_.PathExists(In(u"flt.sys/")));
-  EXPECT_FALSE(os_.PathExists(u"C:\\"));
-  EXPECT_FALSE(os_.PathExists(In(u"flt.bak")));
-  EXPECT_FALSE(os_.PathExists(In(u"missing\\flt.sys")));
-  // A doubled separator (a folder value that ends in a backslash) still
-  // names the file; so does a path through "..".
-  EXPECT_TRUE(os_.PathExists(folder_ + u"\\\\flt.sys"));
-  EXPECT_TRUE(os_.PathExists(In(u"no-such-folder\\..\\flt.sys")));
-  EXPECT_TRUE(os_.PathExists(In(u".\\flt.sys")));
+  host_->PutFile(In(u"OrvaneCo.dll"), "x");
+  struct Case {
+    std::u16string path;
+    Status answer;
+  };
+  const Case cases[] = {
+      {In(u"flt.sys"), win::kSuccess},
+      {In(u"FLT.SYS"), win::kSuccess},
+      {folder_, win::kSuccess},  // a folder counts
+      // A doubled separator (a folder value that ends in a backslash) still
+      // names the file; so does a path through "." or "..".
+      {folder_ + u"\\\\flt.sys", win::kSuccess},
+      {In(u"no-such-folder\\..\\flt.sys"), win::kSuccess},
+      {In(u".\\flt.sys"), win::kSuccess},
+      {In(u"flt.bak"), win::kFileNotFound},
+      {In(u"missing\\flt.sys"), win::kPathNotFound},
+      {In(u"flt.sys\\inner.sys"), win::kPathNotFound},  // a file as a folder
+      {In(u"a|b.sys"), win::kInvalidName},  // no file name holds '|'
+      // A file search takes these as wildcards: no file has such a name.
+      {In(u"Orvane*.dll"), win::kInvalidName},
+      {In(u"OrvaneCo.dl?"), win::kInvalidName},
+      {In(u"OrvaneCo.dl>"), win::kInvalidName},
+      {In(u"OrvaneCo<"), win::kInvalidName},
+      {In(u"OrvaneCo\"dll"), win::kInvalidName},
+      // A search finds nothing for a path that ends in a separator.
+      {folder_ + u"\\", win::kFileNotFound},
+      {In(u"flt.sys/"), win::kFileNotFound},
+      {u"C:\\", win::kFileNotFound},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.path.begin(), c.path.end()));
+    EXPECT_EQ(os_.FindPath(c.path), c.answer);
+  }
+  // A drive that does not exist: Wine answers 2, Windows 3; either names no
+  // file.
+  EXPECT_EQ(FilePresence(os_.FindPath(u"Q:\\flt.sys")), 0);
+  // A network path that leads nowhere says nothing about the file.
+  EXPECT_EQ(FilePresence(os_.FindPath(u"\\\\tarvox-nohost\\share\\flt.sys")),
+            kCannotTell);
 
   // A relative path resolves against the current folder, whatever it is.
   host_->EnterFolder(folder_);
-  EXPECT_TRUE(os_.PathExists(u"flt.sys"));
-  EXPECT_TRUE(os_.PathExists(u".\\FLT.sys"));
-  EXPECT_FALSE(os_.PathExists(u"system32\\drivers\\flt.sys"));
+  EXPECT_EQ(os_.FindPath(u"flt.sys"), win::kSuccess);
+  EXPECT_EQ(os_.FindPath(u".\\FLT.sys"), win::kSuccess);
+  EXPECT_EQ(os_.FindPath(u"system32\\drivers\\flt.sys"), win::kPathNotFound);
 }
 
-TEST_F(FileContract, WildcardsNeverPassForAFile) {
-  host_->PutFile(In(u"OrvaneCo.dll"), "x");
-  EXPECT_FALSE(os_.PathExists(In(u"Orvane*.dll")));
-  EXPECT_FALSE(os_.PathExists(In(u"OrvaneCo.dl?")));
-  EXPECT_FALSE(os_.PathExists(In(u"*")));
-  // The search also takes '<', '>' and '"' as wildcards.
-  EXPECT_FALSE(os_.PathExists(In(u"OrvaneCo.dl>")));
-  EXPECT_FALSE(os_.PathExists(In(u"OrvaneCo<")));
-  EXPECT_FALSE(os_.PathExists(In(u"OrvaneCo\"dll")));
-  EXPECT_TRUE(os_.PathExists(In(u"OrvaneCo.dll")));
+// Windows refuses paths of 260 units or more to programs that are not
+// long-path aware; the backend passes them in their long form, which Windows
+// takes literally. They must work as shorter paths do, read the same way.
+TEST_F(FileContract, PathsOf260UnitsOrMoreWorkAsShorterOnes) {
+  const std::u16string deep = folder_ + u"\\" + std::u16string(120, u'd') + u"\\" +
+                              std::u16string(120, u'e');
+  host_->MakeFolders(deep);
+  host_->PutFile(deep + u"\\flt.bak", "driver");
+  ASSERT_GE(deep.size() + 8, 260u);
+  EXPECT_EQ(os_.FindPath(deep + u"\\flt.bak"), win::kSuccess);
+  EXPECT_EQ(os_.FindPath(deep + u"\\flt.sys"), win::kFileNotFound);
+  EXPECT_EQ(os_.FindPath(deep + u"\\missing\\flt.sys"), win::kPathNotFound);
+  EXPECT_EQ(os_.FindPath(deep + u"\\x\\..\\.\\flt.bak"), win::kSuccess);
+  EXPECT_EQ(os_.FindPath(deep + u"/flt.bak"), win::kSuccess);
+  EXPECT_EQ(os_.FindPath(deep + u"\\\\flt.bak"), win::kSuccess);
+  std::uint32_t attributes = 0;
+  ASSERT_EQ(os_.GetAttributes(deep, &attributes), win::kSuccess);
+  EXPECT_NE(attributes & win::kFileAttributeDirectory, 0u);
+
+  EXPECT_EQ(os_.RenameFile(deep + u"\\x\\..\\flt.bak", deep + u"/flt.sys"),
+            win::kSuccess);
+  EXPECT_EQ(host_->ReadFile(deep + u"\\flt.sys"), "driver");
+  FileHandle file = kNoFile;
+  bool created = false;
+  ASSERT_EQ(os_.OpenAppendFile(deep + u"\\TarvoxTmp.log", &file, &created),
+            win::kSuccess);
+  EXPECT_TRUE(created);
+  EXPECT_EQ(os_.AppendToFile(file, "line\r\n"), win::kSuccess);
+  os_.CloseFile(file);
+  std::uint64_t length = 0;
+  EXPECT_EQ(os_.FileLength(deep + u"\\TarvoxTmp.log", &length), win::kSuccess);
+  EXPECT_EQ(length, 6u);
+  EXPECT_EQ(os_.RenameReplacing(deep + u"\\TarvoxTmp.log", deep + u"\\Tarvox.log"),
+            win::kSuccess);
+  EXPECT_EQ(os_.RemoveFile(deep + u"\\Tarvox.log"), win::kSuccess);
+  EXPECT_EQ(os_.FindPath(deep + u"\\Tarvox.log"), win::kFileNotFound);
 }
 
 TEST_F(FileContract, AttributesTellFoldersAndReadOnlyFiles) {
@@ -81,7 +135,7 @@ TEST_F(FileContract, RenameMovesAFileButNeverOntoAnExistingOne) {
 
   EXPECT_EQ(os_.RenameFile(In(u"flt.bak"), In(u"flt.sys")), win::kSuccess);
   EXPECT_EQ(host_->ReadFile(In(u"flt.sys")), "backup");
-  EXPECT_FALSE(os_.PathExists(In(u"flt.bak")));
+  EXPECT_EQ(os_.FindPath(In(u"flt.bak")), win::kFileNotFound);
 }
 
 TEST_F(FileContract, ReplaceTakesTheTargetsPlaceOrChangesNothing) {
@@ -96,7 +150,7 @@ TEST_F(FileContract, ReplaceTakesTheTargetsPlaceOrChangesNothing) {
 
   EXPECT_EQ(os_.RenameReplacing(In(u"new.log"), In(u"old.log")), win::kSuccess);
   EXPECT_EQ(host_->ReadFile(In(u"old.log")), "new");
-  EXPECT_FALSE(os_.PathExists(In(u"new.log")));
+  EXPECT_EQ(os_.FindPath(In(u"new.log")), win::kFileNotFound);
   // With nothing in its way it is a plain rename.
   EXPECT_EQ(os_.RenameReplacing(In(u"old.log"), In(u"fresh.log")), win::kSuccess);
   EXPECT_EQ(host_->ReadFile(In(u"fresh.log")), "new");
@@ -142,7 +196,7 @@ TEST_F(FileContract, RemoveRefusesReadOnlyFilesAndFolders) {
 
   host_->PutFile(In(u"plain.log"), "x");
   EXPECT_EQ(os_.RemoveFile(In(u"plain.log")), win::kSuccess);
-  EXPECT_FALSE(os_.PathExists(In(u"plain.log")));
+  EXPECT_EQ(os_.FindPath(In(u"plain.log")), win::kFileNotFound);
 }
 
 TEST_F(FileContract, LengthNeedsAFileThatCanBeOpened) {
@@ -155,28 +209,38 @@ TEST_F(FileContract, LengthNeedsAFileThatCanBeOpened) {
   EXPECT_EQ(os_.FileLength(In(u"log.txt"), &length), win::kSharingViolation);
 }
 
-TEST_F(FileContract, WriteFileCreatesOrEmptiesAndKeepsBytesAsGiven) {
-  host_->PutFile(In(u"TarvoxTmp.log"), "left over from an earlier run");
+// What an earlier run left in the temporary log stays: lines go after it.
+TEST_F(FileContract, AppendFileCreatesOrExtendsAndKeepsBytesAsGiven) {
+  host_->PutFile(In(u"TarvoxTmp.log"), "left by an earlier run\r\n");
   FileHandle file = kNoFile;
-  ASSERT_EQ(os_.CreateWriteFile(In(u"TarvoxTmp.log"), &file), win::kSuccess);
+  bool created = true;
+  ASSERT_EQ(os_.OpenAppendFile(In(u"TarvoxTmp.log"), &file, &created),
+            win::kSuccess);
+  EXPECT_FALSE(created);
   EXPECT_EQ(os_.AppendToFile(file, std::string_view("a\r\nb\n\0c", 7)),
             win::kSuccess);
   EXPECT_EQ(os_.AppendToFile(file, "d"), win::kSuccess);
   // Readable while it is being written.
-  EXPECT_EQ(host_->ReadFile(In(u"TarvoxTmp.log")),
-            std::string("a\r\nb\n\0cd", 8));
+  const std::string expected =
+      "left by an earlier run\r\n" + std::string("a\r\nb\n\0cd", 8);
+  EXPECT_EQ(host_->ReadFile(In(u"TarvoxTmp.log")), expected);
   os_.CloseFile(file);
-  EXPECT_EQ(host_->ReadFile(In(u"TarvoxTmp.log")),
-            std::string("a\r\nb\n\0cd", 8));
+  EXPECT_EQ(host_->ReadFile(In(u"TarvoxTmp.log")), expected);
+
+  ASSERT_EQ(os_.OpenAppendFile(In(u"new.log"), &file, &created), win::kSuccess);
+  EXPECT_TRUE(created);
+  os_.CloseFile(file);
+  EXPECT_EQ(host_->ReadFile(In(u"new.log")), "");
 }
 
-// (Not pinned: Windows refuses to empty a read-only file, but Wine run as
-// root, as the tests are, does not.)
-TEST_F(FileContract, WriteFileFailsWithoutItsFolder) {
+// (Not pinned: Windows refuses to open a read-only file for writing, but Wine
+// run as root, as the tests are, does not.)
+TEST_F(FileContract, AppendFileFailsWithoutItsFolder) {
   FileHandle file = kNoFile;
-  EXPECT_EQ(os_.CreateWriteFile(In(u"no-such-folder\\TarvoxTmp.log"), &file),
+  bool created = false;
+  EXPECT_EQ(os_.OpenAppendFile(In(u"no-such-folder\\TarvoxTmp.log"), &file, &created),
             win::kPathNotFound);
-  EXPECT_EQ(os_.CreateWriteFile(folder_, &file), win::kAccessDenied);
+  EXPECT_EQ(os_.OpenAppendFile(folder_, &file, &created), win::kAccessDenied);
 }
 
 TEST_F(FileContract, AnsiTextReplacesWhatTheCodePageLacks) {

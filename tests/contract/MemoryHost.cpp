@@ -16,6 +16,7 @@ class MemoryHost final : public ContractHost {
     machine_.AddFolder(path);
     return path;
   }
+  void MakeFolders(std::u16string_view path) override { machine_.AddFolder(path); }
   void PutFile(std::u16string_view path, std::string_view bytes) override {
     machine_.AddFile(path, bytes);
   }

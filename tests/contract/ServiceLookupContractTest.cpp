@@ -84,12 +84,21 @@ TEST_F(ServiceLookupContract, KeyThatRefusesOpeningIsStillFound) {
   EXPECT_EQ(ServiceExists(os_, u"TvGuarde"), 0);
 }
 
-TEST_F(ServiceLookupContract, ServicesKeyThatCannotBeOpenedFindsNothing) {
+// Listing the Services key is refused; each service's key still opens by its
+// path, so no service goes missing. Only a key that refuses reading as well
+// leaves the question open.
+TEST_F(ServiceLookupContract, ServicesKeyThatCannotBeListedHidesNoService) {
   AddService(u"TvFlt");
+  AddService(u"TvGuarded");
+  host_->DenyKeyAccess(std::u16string(kServicesRoot) + u"TvGuarded",
+                       win::kKeyQueryValue);
   host_->DenyKeyAccess(u"SYSTEM\\CurrentControlSet\\Services",
                        win::kKeyEnumerateSubKeys);
-  EXPECT_EQ(ServiceExists(os_, u"TvFlt"), 0);
-  EXPECT_EQ(ExistsByWalk(os_, u"TvFlt"), 0);
+  EXPECT_EQ(ExistsByWalk(os_, u"TvFlt"), 0);  // the walk cannot see it
+  EXPECT_EQ(ServiceExists(os_, u"TvFlt"), 1);
+  EXPECT_EQ(ServiceExists(os_, u"tvflt"), 1);
+  EXPECT_EQ(ServiceExists(os_, u"TvMissing"), 0);
+  EXPECT_EQ(ServiceExists(os_, u"TvGuarded"), kCannotTell);
 }
 
 TEST_F(ServiceLookupContract, OpenedKeyTellsItsStoredName) {

@@ -23,6 +23,9 @@ class Win32Host final : public ContractHost {
     wintest::MakeFolders(path);
     return Utf16(path);
   }
+  void MakeFolders(std::u16string_view path) override {
+    wintest::MakeFolders(Wide(path));
+  }
   void PutFile(std::u16string_view path, std::string_view bytes) override {
     wintest::WriteFileBytes(Wide(path), std::string(bytes));
   }

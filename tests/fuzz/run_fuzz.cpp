@@ -1,9 +1,13 @@
 // Whole runs of the tool, all seven checks, on an in-memory machine decoded
 // from the input: services with any start type and ImagePath, driver files
 // and ".bak" copies, the four key lists, the co-installer value and CD-ROM
-// devices, their values of any type, byte count and content. After every
-// run the rules of RunInvariants must hold, the exit code must be 0 unless
-// the run has no rights, and a second run must repair nothing more.
+// devices, their values of any type, byte count and content; keys and files
+// that cannot be looked at (a Services key that refuses listing, service
+// keys that refuse reading, files on a network or device that does not
+// answer), no Windows folder, logs an earlier run left. After every run the
+// rules of RunInvariants must hold, no name may leave a list without
+// evidence, the exit code must be 0 unless the run has no rights, and a
+// second run must repair nothing more.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +29,7 @@ namespace {
 
 using tarvox::MemoryPlatform;
 namespace win = tarvox::win;
+using tarvox::Status;
 
 // Filter and service names: services exist for all but the last; lists
 // name them in any letter case.
@@ -97,9 +102,17 @@ void Put(MemoryPlatform& machine, std::u16string_view key, std::u16string_view n
   if (value) machine.PutValue(key, name, value->type, value->bytes);
 }
 
+// What a file operation may answer for a file that is there but cannot be
+// seen.
+Status Unseen(Reader& in) {
+  static const Status kErrors[] = {5, 21, 32, 53, 1231};
+  return kErrors[in.Byte() % std::size(kErrors)];
+}
+
 void AddService(MemoryPlatform& machine, Reader& in, const std::u16string& name) {
   const std::u16string key = u"SYSTEM\\CurrentControlSet\\Services\\" + name;
   machine.PutKey(key);
+  if (in.Byte() % 8 == 0) machine.DenyAccess(key, win::kKeyQueryValue);
   switch (in.Byte() % 4) {
     case 0: break;  // no start type
     case 1: machine.PutDword(key, u"Start", in.Byte() % 6); break;
@@ -135,6 +148,8 @@ void AddService(MemoryPlatform& machine, Reader& in, const std::u16string& name)
   if (driver.form == tarvox::ImagePathForm::kUnknown || driver.path.size() > 250) return;
   if (files & 1) machine.AddFile(driver.path, "driver");
   if (files & 2) machine.AddFile(tarvox::BackupPathOf(driver.path), "copy");
+  if (files & 4) machine.MakeUnreachable(driver.path, Unseen(in));
+  if (files & 8) machine.MakeUnreachable(tarvox::BackupPathOf(driver.path), Unseen(in));
 }
 
 // The machine of the input at hand, shown when a rule breaks.
@@ -197,6 +212,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t flags = in.Byte();
   if (flags & 1) machine.SetCommandLine(u"Tarvox.exe -silent");
   const bool no_rights = (flags & 2) != 0;
+  const bool no_windows_folder = (flags & 16) != 0;
+  if (no_windows_folder) machine.SetEnvironment(u"SystemRoot", std::nullopt);
+  if (flags & 32) machine.AddFile(u"C:\\windows\\TarvoxTmp.log", "ended early\r\n");
+  if (flags & 64) {
+    machine.AddFile(u"C:\\windows\\Tarvox.log", "older run\r\n");
+    if (flags & 128) machine.SetReadOnly(u"C:\\windows\\Tarvox.log", true);
+  }
 
   for (std::size_t n = 0; n < kServiceNames; ++n) {
     if (in.Byte() & 1) AddService(machine, in, kNames[n]);
@@ -209,7 +231,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (in.Byte() & 1) Put(machine, key, std::u16string(name) + u"_1", Value(in));
     }
   }
+  if (flags & 8) {
+    machine.DenyAccess(u"SYSTEM\\CurrentControlSet\\Services", win::kKeyEnumerateSubKeys);
+  }
   Put(machine, tarvox::kCoDeviceInstallersKey, tarvox::kCdromClassGuid, Value(in));
+  if (in.Byte() % 4 == 0) {
+    machine.MakeUnreachable(u"C:\\windows\\system32\\OrvaneCo.dll", Unseen(in));
+  }
   std::vector<std::u16string> devices;
   for (std::size_t n = in.Byte() % 4; devices.size() < n;) {
     const std::u16string instance = u"ROOT\\CDROM\\000" + std::u16string(1, char16_t(u'0' + devices.size()));
@@ -218,8 +246,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Put(machine, devices.back(), u"LowerFilters", Value(in));
     Put(machine, devices.back(), u"UpperFilters", Value(in));
     if (in.Byte() & 1) {
+      static const char16_t* const kBackupNames[] = {
+          u"LowerFilters_1", u"xUpperFilters_1", u"lowerfilters_1", u"UPPERFILTERS_1.old"};
       Put(machine, std::u16string(tarvox::kDeviceBackupKeyPrefix) + instance.back(),
-          in.Byte() & 1 ? u"LowerFilters_1" : u"xUpperFilters_1", Value(in));
+          kBackupNames[in.Byte() % std::size(kBackupNames)], Value(in));
     }
   }
   if (no_rights) machine.DenyAccess(tarvox::kCdromClassKey, win::kKeySetValue);
@@ -227,10 +257,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const tarvox::invariants::RunSnapshot before(machine, devices);
   g_shown = &machine;
   const int exit_code = Run(machine);
-  tarvox::g_systemRoot = u"C:\\windows";
-  const std::set<std::u16string> valid = tarvox::invariants::RunSnapshot::ValidNames(machine);
+  const bool logged = tarvox::RunLog.wrote_lines();
+  const std::set<std::u16string> must_stay = tarvox::invariants::RunSnapshot::NamesThatMustStay(
+      machine, no_windows_folder ? u"" : u"C:\\windows");
   if (exit_code != (no_rights ? -1 : 0)) Fail("exit code " + std::to_string(exit_code));
-  if (std::string broken = before.CheckRun(machine, &valid); !broken.empty()) Fail(broken);
+  if (std::string broken = before.CheckRun(machine, &must_stay, logged); !broken.empty()) {
+    Fail(broken);
+  }
 
   const tarvox::invariants::RunSnapshot repaired(machine, devices);
   Run(machine);

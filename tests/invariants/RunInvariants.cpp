@@ -6,7 +6,6 @@
 #include "multisz/MultiSz.h"
 #include "multisz/Names.h"
 #include "platform/MemoryFold.h"
-#include "platform/RunState.h"
 #include "repair/CoInstaller.h"
 #include "repair/DeviceFilters.h"
 #include "repair/KeyFilterList.h"
@@ -32,6 +31,15 @@ std::u16string FoldAz(std::u16string_view text) {
   return folded;
 }
 
+// What the registry and the file system say when there is nothing at a
+// place: the only answers that may cost a name.
+bool ReportsAbsence(Status status) {
+  for (const Status absent : {2u, 3u, 15u, 123u, 161u, 267u}) {
+    if (status == absent) return true;
+  }
+  return false;
+}
+
 std::vector<std::u16string> EntriesOf(const Stored& value) {
   MultiSz list;
   std::memcpy(list.data(), value.bytes.data(),
@@ -47,7 +55,7 @@ std::string ListBytes(const std::vector<std::u16string>& entries) {
                      units.size() * 2);
 }
 
-// What the tool makes of a single string: the one name Windows reads from it.
+// What Windows reads from a single string: the one name it holds.
 Stored Converted(const Stored& value) {
   if (value.type != win::kRegSz) return value;
   std::u16string text(std::min<std::size_t>(value.bytes.size() / 2, MultiSz::kUnits),
@@ -56,6 +64,18 @@ Stored Converted(const Stored& value) {
   text.resize(std::min(text.find(u'\0'), text.size()));
   if (text.empty()) return {win::kRegMultiSz, std::string(4, '\0')};
   return {win::kRegMultiSz, ListBytes({text})};
+}
+
+std::string WithoutTrailingNuls(std::string bytes) {
+  while (!bytes.empty() && bytes.back() == '\0') bytes.pop_back();
+  return bytes;
+}
+
+// Whether putting the names Windows reads from `value` in its place (or
+// nothing, when it holds none) drops stored data. Trailing NULs are no data.
+bool RewriteDropsData(const Stored& value) {
+  return WithoutTrailingNuls(ListBytes(EntriesOf(Converted(value)))) !=
+         WithoutTrailingNuls(value.bytes);
 }
 
 bool Same(const std::optional<Stored>& a, const std::optional<Stored>& b) {
@@ -75,16 +95,46 @@ bool IsPruningOf(const std::vector<std::u16string>& kept,
   return expected == kept;
 }
 
+constexpr std::u16string_view kTempLog = u"\\tarvoxtmp.log";
+constexpr std::u16string_view kFinalLog = u"\\tarvox.log";
+
 bool IsLogFile(std::u16string_view folded_path) {
-  return folded_path.ends_with(u"\\tarvoxtmp.log") ||
-         folded_path.ends_with(u"\\tarvox.log");
+  return folded_path.ends_with(kTempLog) || folded_path.ends_with(kFinalLog);
+}
+
+std::optional<Stored> Find(const RunSnapshot::Values& values,
+                           std::u16string_view key, std::u16string_view name) {
+  const auto it = values.find({Fold(key), Fold(name)});
+  if (it == values.end()) return std::nullopt;
+  return it->second.value;
+}
+
+std::u16string TextOf(const Stored& value) {
+  std::u16string text(value.bytes.size() / 2, u'\0');
+  std::memcpy(text.data(), value.bytes.data(), text.size() * 2);
+  return text.substr(0, std::min(text.find(u'\0'), text.size()));
+}
+
+// The subkeys right below the Services key, as spelled.
+std::vector<std::u16string> ServiceNames(const MemoryPlatform& machine) {
+  std::vector<std::u16string> names;
+  const std::u16string root = Fold(kServices);
+  for (const auto& key : machine.AllKeys()) {
+    const std::u16string folded = Fold(key) + u"\\";
+    if (!folded.starts_with(root) || folded.size() <= root.size()) continue;
+    const std::u16string name = key.substr(root.size());
+    if (name.find(u'\\') == std::u16string::npos) names.push_back(name);
+  }
+  return names;
 }
 
 }  // namespace
 
 RunSnapshot::RunSnapshot(const MemoryPlatform& machine,
                          std::vector<std::u16string> devices)
-    : values_(ValuesOf(machine)), files_(FilesOf(machine)) {
+    : services_(ServiceNames(machine)),
+      values_(ValuesOf(machine)),
+      files_(FilesOf(machine)) {
   for (const auto& key : machine.AllKeys()) keys_.insert(Fold(key));
   for (const auto key : {kCdromClassKey, kCdromCriticalDeviceKey}) {
     for (const auto name : {u"LowerFilters", u"UpperFilters"}) {
@@ -115,57 +165,45 @@ std::map<std::u16string, std::string> RunSnapshot::FilesOf(
   return files;
 }
 
-std::set<std::u16string> RunSnapshot::ValidNames(MemoryPlatform& machine) {
-  std::set<std::u16string> valid;
-  const std::u16string root = Fold(kServices);
+std::set<std::u16string> RunSnapshot::NamesThatMustStay(
+    MemoryPlatform& machine, std::u16string_view windows_folder) {
+  std::set<std::u16string> must_stay;
   const Values values = ValuesOf(machine);
-  for (const auto& key : machine.AllKeys()) {
-    const std::u16string folded = Fold(key) + u"\\";
-    if (!folded.starts_with(root) || folded.size() <= root.size()) continue;
-    const std::u16string name = key.substr(root.size());
-    if (name.find(u'\\') != std::u16string::npos) continue;
-    const auto value = [&](std::u16string_view value_name) -> const Stored* {
-      const auto it = values.find({Fold(key), Fold(value_name)});
-      return it == values.end() ? nullptr : &it->second.value;
+  for (const auto& name : ServiceNames(machine)) {
+    // No key can have a longer name: Windows would say there is none.
+    if (name.size() > 255) continue;
+    const std::u16string key = std::u16string(kServices) + name;
+    const auto value = [&](std::u16string_view value_name) {
+      return Find(values, key, value_name);
     };
-    const Stored* start = value(u"Start");
-    std::uint32_t number = 0;
-    if (start == nullptr || start->bytes.size() != 4) continue;
-    std::memcpy(&number, start->bytes.data(), 4);
-    if (number > 3) continue;
-    const Stored* image = value(u"ImagePath");
-    if (image != nullptr && image->bytes.size() > 520) {
-      valid.insert(FoldAz(name));  // not judged by its file
+    // A key that cannot be read tells nothing about its service.
+    if ((machine.DeniedAccess(key) & win::kKeyQueryValue) != 0) {
+      must_stay.insert(FoldAz(name));
       continue;
     }
-    std::u16string text;
-    if (image != nullptr) {
-      text.resize(image->bytes.size() / 2);
-      std::memcpy(text.data(), image->bytes.data(), text.size() * 2);
-      text.resize(std::min(text.find(u'\0'), text.size()));
+    const std::optional<Stored> start = value(u"Start");
+    std::uint32_t number = 0;
+    if (!start || start->bytes.size() != 4) continue;
+    std::memcpy(&number, start->bytes.data(), 4);
+    if (number > 3) continue;
+    const std::optional<Stored> image = value(u"ImagePath");
+    if (image && image->bytes.size() > 520) {
+      must_stay.insert(FoldAz(name));  // not judged by its file
+      continue;
     }
-    const DriverFileLocation driver = LocateDriverFile(text, name, g_systemRoot);
-    if (driver.form == ImagePathForm::kUnknown || machine.PathExists(driver.path)) {
-      valid.insert(FoldAz(name));
+    const DriverFileLocation driver =
+        LocateDriverFile(image ? TextOf(*image) : u"", name, windows_folder);
+    if (driver.form == ImagePathForm::kUnknown ||
+        !ReportsAbsence(machine.FindPath(driver.path))) {
+      must_stay.insert(FoldAz(name));
     }
   }
-  return valid;
+  return must_stay;
 }
-
-namespace {
-
-std::optional<Stored> Find(const RunSnapshot::Values& values,
-                           std::u16string_view key, std::u16string_view name) {
-  const auto it = values.find({Fold(key), Fold(name)});
-  if (it == values.end()) return std::nullopt;
-  return it->second.value;
-}
-
-}  // namespace
 
 // Key lists: "_1" beside the list unless a "_1" of any size is there, then
 // "_2". Device lists: under the key of the device's position, "_1" unless
-// some value name there holds "<list>_1" as written, then "_2".
+// some value name there holds "<list>_1" in any letter case, then "_2".
 std::pair<std::u16string, std::u16string> RunSnapshot::BackupOf(
     const Place& place) const {
   const std::u16string first = place.name + u"_1";
@@ -176,7 +214,8 @@ std::pair<std::u16string, std::u16string> RunSnapshot::BackupOf(
   std::u16string key(kDeviceBackupKeyPrefix);
   for (const char digit : std::to_string(place.number)) key += char16_t(digit);
   for (const auto& [at, held] : values_) {
-    if (at.first == Fold(key) && held.name.find(first) != std::u16string::npos) {
+    if (at.first == Fold(key) &&
+        FoldAz(held.name).find(FoldAz(first)) != std::u16string::npos) {
       return {key, latest};
     }
   }
@@ -184,7 +223,7 @@ std::pair<std::u16string, std::u16string> RunSnapshot::BackupOf(
 }
 
 std::string RunSnapshot::CheckPlace(const Place& place, const Values& after,
-                                    const std::set<std::u16string>* valid_names,
+                                    const std::set<std::u16string>* must_stay,
                                     bool operation_failed,
                                     Accounted* accounted) const {
   const std::string where = Narrow(place.key) + " " + Narrow(place.name) + ": ";
@@ -199,8 +238,8 @@ std::string RunSnapshot::CheckPlace(const Place& place, const Values& after,
   const std::vector<std::u16string> read = EntriesOf(as_read);
 
   // A backup may have been written whenever there was a list to judge (the
-  // list's own write may then have failed); if written, it is the list as
-  // read, exactly.
+  // list's own write may then have failed); if written, it is the value as
+  // it was read, exactly.
   auto [backup_key, backup_name] = BackupOf(place);
   if (operation_failed) {
     // Whichever slot the run wrote.
@@ -215,19 +254,27 @@ std::string RunSnapshot::CheckPlace(const Place& place, const Values& after,
   const std::optional<Stored> backup_now = Find(after, backup_key, backup_name);
   const bool backed_up = !Same(backup_before, backup_now);
   if (backed_up) {
-    if (read.empty() || !Same(as_read, backup_now)) {
-      return where + "backup " + Narrow(backup_name) + " is not the list as read";
+    if (!Same(before, backup_now)) {
+      return where + "backup " + Narrow(backup_name) + " is not the value as read";
     }
     accounted->insert({Fold(backup_key), Fold(backup_name)});
   }
+  const bool kept_somewhere = backed_up || Same(backup_before, before);
+  const std::string lost = where + "changed, but its content as read is kept nowhere";
 
+  if (Same(before, now)) return "";
   if (read.empty()) {
-    // Nothing to judge: a device skips it; an empty key list may go.
-    const bool may_go = !place.device && as_read.type == win::kRegMultiSz;
-    if (Same(before, now) || (may_go && (!now || Same(as_read, now)))) return "";
-    return where + "an empty list was changed";
+    // Nothing to judge: a device passes it over; an empty key list, or a
+    // single string with no name, may go.
+    const bool may_go = !place.device && (before->type == win::kRegMultiSz ||
+                                          before->type == win::kRegSz);
+    if (!may_go || now) return where + "a value holding no name was changed";
+    return RewriteDropsData(*before) && !kept_somewhere ? lost : "";
   }
-  if (Same(before, now) || Same(as_read, now)) return "";
+  if (Same(as_read, now)) {
+    // A single string written as the names Windows reads from it.
+    return RewriteDropsData(*before) && !kept_somewhere ? lost : "";
+  }
 
   std::vector<std::u16string> kept;
   if (now) {
@@ -240,14 +287,12 @@ std::string RunSnapshot::CheckPlace(const Place& place, const Values& after,
   if (kept == read || !IsPruningOf(kept, read)) {
     return where + "not the list as read less some names";
   }
-  if (!backed_up && !Same(backup_before, as_read)) {
-    return where + "changed, but its content as read is kept nowhere";
-  }
-  if (valid_names != nullptr) {
+  if (!kept_somewhere) return lost;
+  if (must_stay != nullptr) {
     for (const auto& entry : read) {
-      if (valid_names->count(FoldAz(entry)) != 0 &&
+      if (must_stay->count(FoldAz(entry)) != 0 &&
           std::find(kept.begin(), kept.end(), entry) == kept.end()) {
-        return where + "a valid name was removed: " + Narrow(entry);
+        return where + "a name was removed without evidence: " + Narrow(entry);
       }
     }
   }
@@ -315,19 +360,120 @@ std::string RunSnapshot::CheckOthers(const MemoryPlatform& after,
   return "";
 }
 
+std::string RunSnapshot::CheckLogs(const MemoryPlatform& after, bool logged) const {
+  const auto files = FilesOf(after);
+  const auto bytes_at = [](const std::map<std::u16string, std::string>& in,
+                           const std::u16string& path) -> std::optional<std::string> {
+    const auto it = in.find(path);
+    if (it == in.end()) return std::nullopt;
+    return it->second;
+  };
+  for (const auto& [path, bytes] : files_) {
+    if (!IsLogFile(path)) continue;
+    const bool temp = path.ends_with(kTempLog);
+    const std::u16string folder =
+        path.substr(0, path.size() - (temp ? kTempLog : kFinalLog).size());
+    const std::u16string temp_path = folder + std::u16string(kTempLog);
+    const std::u16string final_path = folder + std::u16string(kFinalLog);
+    const std::string kept = bytes_at(files_, temp_path).value_or("");
+    const std::optional<std::string> temp_now = bytes_at(files, temp_path);
+    const std::optional<std::string> final_now = bytes_at(files, final_path);
+    if (logged == false && bytes_at(files, path) != bytes) {
+      return "a run that logged nothing changed " + Narrow(path);
+    }
+    if (temp && !(temp_now && temp_now->starts_with(kept)) &&
+        !(final_now && final_now->starts_with(kept))) {
+      return "the lines of an earlier temporary log were lost: " + Narrow(path);
+    }
+    if (!temp && final_now != bytes &&
+        (!final_now || temp_now || !final_now->starts_with(kept))) {
+      return "an older log was lost: " + Narrow(path);
+    }
+  }
+  for (const auto& [path, bytes] : files) {
+    // A temporary log this run created stays only empty, when it could not
+    // be removed.
+    if (IsLogFile(path) && files_.count(path) == 0 && !logged && !bytes.empty()) {
+      return "a run that logged nothing left " + Narrow(path);
+    }
+  }
+  return "";
+}
+
 std::string RunSnapshot::CheckRun(const MemoryPlatform& after,
-                                  const std::set<std::u16string>* valid_names,
-                                  bool operation_failed) const {
+                                  const std::set<std::u16string>* must_stay,
+                                  bool logged, bool operation_failed) const {
   const Values now = ValuesOf(after);
   Accounted accounted;
   for (const Place& place : places_) {
     if (std::string broken =
-            CheckPlace(place, now, valid_names, operation_failed, &accounted);
+            CheckPlace(place, now, must_stay, operation_failed, &accounted);
         !broken.empty()) {
       return broken;
     }
   }
-  return CheckOthers(after, now, accounted);
+  if (std::string broken = CheckOthers(after, now, accounted); !broken.empty()) {
+    return broken;
+  }
+  return CheckLogs(after, logged);
+}
+
+std::vector<std::set<std::u16string>> RunSnapshot::Removed(
+    const MemoryPlatform& after) const {
+  const Values now = ValuesOf(after);
+  std::vector<std::set<std::u16string>> removed;
+  for (const Place& place : places_) {
+    std::set<std::u16string>& gone = removed.emplace_back();
+    const std::optional<Stored> before = Find(values_, place.key, place.name);
+    const std::optional<Stored> value = Find(now, place.key, place.name);
+    if (!before || Same(before, value) || before->bytes.size() > MultiSz::kBytes) {
+      continue;
+    }
+    std::set<std::u16string> kept;
+    if (value) {
+      for (const auto& entry : EntriesOf(Converted(*value))) kept.insert(FoldAz(entry));
+    }
+    for (const auto& entry : EntriesOf(Converted(*before))) {
+      if (kept.count(FoldAz(entry)) == 0) gone.insert(FoldAz(entry));
+    }
+  }
+  return removed;
+}
+
+std::string RunSnapshot::CheckFaultCostsNoName(
+    const MemoryPlatform& clean, const MemoryPlatform& faulted,
+    const MemoryPlatform::FiredFault& fault,
+    std::u16string_view windows_folder) const {
+  // The names the failing operation was about, when it may cost them.
+  std::set<std::u16string> concerned;
+  if (ReportsAbsence(fault.status) || fault.operation == "RenameFile") {
+    for (const auto& name : services_) {
+      const std::u16string key = std::u16string(kServices) + name;
+      const std::optional<Stored> image = Find(values_, key, u"ImagePath");
+      std::vector<std::u16string> subjects = {key};
+      for (const auto& text : {image ? TextOf(*image) : u"", std::u16string()}) {
+        const DriverFileLocation driver = LocateDriverFile(text, name, windows_folder);
+        subjects.push_back(driver.path);
+        subjects.push_back(BackupPathOf(driver.path));
+      }
+      for (const auto& subject : subjects) {
+        if (Fold(subject) == Fold(fault.subject)) concerned.insert(FoldAz(name));
+      }
+    }
+  }
+  const auto without_fault = Removed(clean);
+  const auto with_fault = Removed(faulted);
+  for (std::size_t n = 0; n < places_.size(); ++n) {
+    for (const auto& name : with_fault[n]) {
+      if (without_fault[n].count(name) == 0 && concerned.count(name) == 0) {
+        return Narrow(places_[n].key) + " " + Narrow(places_[n].name) + ": " +
+               fault.operation + " on " + Narrow(fault.subject) + " failing with " +
+               std::to_string(fault.status) + " cost " + Narrow(name) +
+               ", which the run without it kept";
+      }
+    }
+  }
+  return "";
 }
 
 std::string RunSnapshot::CheckNothingRepaired(const MemoryPlatform& after) const {

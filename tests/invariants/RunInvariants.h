@@ -4,15 +4,25 @@
 //
 // Taken before a run, a snapshot knows every value, key and file; after the
 // run it tells the first rule the run broke, or nothing:
-// - every filter list (class key, critical-device entry, each CD-ROM device)
-//   is as read, or converted from a single string, or pruned: a well-formed
-//   list of the entries as read less every spelling of some names, in their
-//   order, or gone; and a changed list's content as read is in its backup,
-//   type and bytes, under the name the backup rules give;
-// - nothing else changed but the co-installer value (pruned, well formed),
-//   the log files, and driver files restored from their ".bak" copies;
-// - with `valid_names` given, every entry naming a service that exists, may
-//   start and has (or gets back) its driver file is still in its list.
+// - nothing is lost: every filter list (class key, critical-device entry,
+//   each CD-ROM device) is as read, or rewritten as the names Windows reads
+//   from it, or pruned (a well-formed list of the entries as read less
+//   every spelling of some names, in their order), or gone because it held
+//   no name; and whenever the change dropped anything stored (a pruned list,
+//   a single string with more after its name, an empty list with more than
+//   NULs), the value as read, type and bytes, is in its backup under the
+//   name the backup rules give, where no later write of the run replaced it;
+// - a name leaves a list only on evidence: with `must_stay` given, every
+//   entry naming a service that exists, may start and whose driver file is
+//   there or cannot be looked at is still in its list;
+// - nothing else changed but the co-installer value (pruned, well formed;
+//   the product's own entry, which its installer writes again, is removed
+//   without a backup), the log files, and driver files restored from their
+//   ".bak" copies;
+// - the log keeps what it held: the lines a temporary log held before the
+//   run begin the temporary or the final log after it, an older final log
+//   is only ever replaced by one that begins with them, and a run that
+//   logged nothing left both files as they were.
 #pragma once
 
 #include <map>
@@ -30,19 +40,34 @@ class RunSnapshot {
   // machine enumerates them.
   RunSnapshot(const MemoryPlatform& machine, std::vector<std::u16string> devices);
 
-  // The names whose services pass every check on this machine, letters A to
-  // Z folded: taken after a run, a driver restored by the run counts, and
-  // one the run could not restore does not. Asks the machine about files,
-  // so it runs operations.
-  static std::set<std::u16string> ValidNames(MemoryPlatform& machine);
+  // The names, letters A to Z folded, against which this machine holds no
+  // evidence: services that exist and whose start type lets Windows load
+  // them, unless their key cannot be read, and whose driver file is there,
+  // or cannot be located or looked at from `windows_folder` (empty: the
+  // Windows folder is unknown). Taken after a run, a driver restored by the
+  // run counts, and one the run could not restore does not. Asks the
+  // machine about files, so it runs operations.
+  static std::set<std::u16string> NamesThatMustStay(
+      MemoryPlatform& machine, std::u16string_view windows_folder);
 
   // Empty when the run kept every rule, else what it broke. With
   // `operation_failed`, an operation of the run was made to fail: the test
   // for an existing first backup may then have been told "not found", so a
-  // backup may stand in either slot.
+  // backup may stand in either slot. `logged`: whether the run wrote a
+  // line to its log.
   std::string CheckRun(const MemoryPlatform& after,
-                       const std::set<std::u16string>* valid_names,
+                       const std::set<std::u16string>* must_stay, bool logged,
                        bool operation_failed = false) const;
+
+  // Empty when a run in which one operation was made to fail (`faulted`)
+  // removed no name that the same run without the fault (`clean`) kept,
+  // unless the failing operation was about that name's service key or
+  // driver files and either reported absence or was the restore's rename:
+  // not being able to look never costs a name.
+  std::string CheckFaultCostsNoName(const MemoryPlatform& clean,
+                                    const MemoryPlatform& faulted,
+                                    const MemoryPlatform::FiredFault& fault,
+                                    std::u16string_view windows_folder) const;
 
   // By folded key path and value name; the name as spelled kept.
   struct Held {
@@ -70,12 +95,17 @@ class RunSnapshot {
       const MemoryPlatform& machine);
   std::pair<std::u16string, std::u16string> BackupOf(const Place& place) const;
   std::string CheckPlace(const Place& place, const Values& after,
-                         const std::set<std::u16string>* valid_names,
+                         const std::set<std::u16string>* must_stay,
                          bool operation_failed, Accounted* accounted) const;
   std::string CheckOthers(const MemoryPlatform& after, const Values& now,
                           const Accounted& accounted) const;
+  std::string CheckLogs(const MemoryPlatform& after, bool logged) const;
+  // The entries, A to Z folded, each place held before the run and does not
+  // hold in `after`.
+  std::vector<std::set<std::u16string>> Removed(const MemoryPlatform& after) const;
 
   std::vector<Place> places_;
+  std::vector<std::u16string> services_;  // the Services key's subkeys
   Values values_;
   std::set<std::u16string> keys_;
   std::map<std::u16string, std::string> files_;

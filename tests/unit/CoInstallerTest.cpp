@@ -1,5 +1,6 @@
 // The product's co-installer entry, judged by its DLL in the system folder.
 #include "repair/CoInstaller.h"
+#include "services/Verdict.h"
 #include "unit/RunFixture.h"
 
 namespace tarvox::testing {
@@ -110,8 +111,34 @@ TEST_F(CoInstallerTest, KeyThatCannotBeOpenedIsLoggedWithItsPath) {
   machine_.DenyAccess(kKey, win::kKeySetValue);
   OpenRunLog(machine_);
   EXPECT_EQ(CheckCoInstaller(machine_), 0);
-  EXPECT_EQ(Log(), expected);
+  EXPECT_EQ(Log(), expected + expected);  // after the first run's lines
   EXPECT_EQ(g_changesMade, 0);
+}
+
+// A DLL that cannot be looked for may well be there: the entry stays.
+TEST_F(CoInstallerTest, DllThatCannotBeLookedForKeepsTheEntry) {
+  struct Case {
+    const char* what;
+    std::u16string windows_folder;
+    Status unseen;  // what looking at system32 answers; 0: it answers
+  };
+  const Case cases[] = {
+      {"no Windows folder: not the root of whatever drive is current", u"", 0},
+      {"system32 refuses the look", u"C:\\windows", win::kAccessDenied},
+      {"a device that is not ready", u"C:\\windows", win::kNotReady},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ResetRunState();
+    MemoryPlatform fresh;
+    fresh.PutMultiSz(kKey, kValue, {u"OrvaneCo.dll,CoInstall"});
+    fresh.AddFile(u"C:\\system32\\other.dll", "MZ");  // the root's, not ours
+    if (c.unseen != 0) fresh.MakeUnreachable(u"C:\\windows\\system32", c.unseen);
+    g_systemRoot = c.windows_folder;
+    EXPECT_EQ(CheckCoInstaller(fresh), kCannotTell);
+    EXPECT_EQ(fresh.GetValue(kKey, kValue)->bytes, MultiSzBytes({u"OrvaneCo.dll,CoInstall"}));
+    EXPECT_EQ(g_changesMade, 0);
+  }
 }
 
 TEST_F(CoInstallerTest, ValueThatCannotBeReadIsPassedOver) {

@@ -86,7 +86,10 @@ TEST_F(DeviceFiltersTest, BackupNameFollowsTheValueNamesAlreadyThere) {
       {"first repair", {}, u"LowerFilters_1"},
       {"later repair", {u"LowerFilters_1"}, u"LowerFilters_2"},
       {"any name holding the text", {u"xLowerFilters_1.old"}, u"LowerFilters_2"},
-      {"not in another letter case", {u"lowerfilters_1"}, u"LowerFilters_1"},
+      // The registry reads value names in any case: "lowerfilters_1" is
+      // the first backup, which "LowerFilters_1" would overwrite.
+      {"in another letter case", {u"lowerfilters_1"}, u"LowerFilters_2"},
+      {"held in another letter case", {u"old.LOWERFILTERS_1"}, u"LowerFilters_2"},
       {"a _2 alone changes nothing", {u"LowerFilters_2"}, u"LowerFilters_1"},
       {"the other list's backup does not count", {u"UpperFilters_1"},
        u"LowerFilters_1"},
@@ -109,15 +112,36 @@ TEST_F(DeviceFiltersTest, BackupNameFollowsTheValueNamesAlreadyThere) {
   }
 }
 
-TEST_F(DeviceFiltersTest, SingleStringOfAValidFilterBecomesATenByteList) {
-  AddDevice(0, MemoryPlatform::StoredValue{win::kRegSz,
-                                           Utf16Bytes(std::u16string_view(u"abc\0", 4))});
-  RepairDeviceFilters(machine_, win::kSpdrpLowerFilters);
-  EXPECT_EQ(Property(0, u"LowerFilters"),
-            Show(MemoryPlatform::StoredValue{
-                win::kRegMultiSz, Utf16Bytes(std::u16string_view(u"abc\0\0", 5))}));
-  EXPECT_FALSE(machine_.KeyExists(BackupKey(0)));
-  EXPECT_EQ(g_changesMade, 0);
+TEST_F(DeviceFiltersTest, SingleStringBecomesTheListWindowsReadsKeepingWhatItDrops) {
+  struct Case {
+    const char* what;
+    std::u16string_view stored;  // REG_SZ units
+    Value backup;                // "LowerFilters_1" afterwards
+  };
+  const auto sz = [](std::u16string_view units) {
+    return Value(MemoryPlatform::StoredValue{win::kRegSz, Utf16Bytes(units)});
+  };
+  const Case cases[] = {
+      {"one valid name: a ten-byte list, nothing to keep",
+       std::u16string_view(u"abc\0", 4), std::nullopt},
+      {"the rest of a list written with the wrong type is kept as read",
+       std::u16string_view(u"abc\0gone\0", 9), sz(std::u16string_view(u"abc\0gone\0", 9))},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ResetRunState();
+    MemoryPlatform machine;
+    SeedFilterServices(machine);
+    machine.AddCdromDevice(u"IDE\\CdRom\\0");
+    machine.PutValue(Device(0), u"LowerFilters", win::kRegSz, Utf16Bytes(c.stored));
+    RepairDeviceFilters(machine, win::kSpdrpLowerFilters);
+    EXPECT_EQ(Show(machine.GetValue(Device(0), u"LowerFilters")),
+              Show(MemoryPlatform::StoredValue{
+                  win::kRegMultiSz, Utf16Bytes(std::u16string_view(u"abc\0\0", 5))}));
+    EXPECT_EQ(Show(machine.GetValue(BackupKey(0), u"LowerFilters_1")), Show(c.backup));
+    // Windows reads the same one name before and after: no reboot.
+    EXPECT_EQ(g_changesMade, 0);
+  }
 }
 
 TEST_F(DeviceFiltersTest, DisabledServiceGoesWhileItsDriverIsRestored) {

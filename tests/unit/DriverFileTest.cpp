@@ -119,6 +119,8 @@ TEST_F(CheckDriverFileTest, LogsEachOutcomeWithItsPiecesInOrder) {
     std::string log;
     int changed;
     std::u16string_view present_after;  // empty: nothing to check
+    // Paths that cannot be seen, and what looking at them answers.
+    std::vector<std::pair<std::u16string_view, Status>> unseen = {};
   };
   const Case cases[] = {
       {"default path present", std::nullopt, {kDefault}, 1, "", 0, kDefault},
@@ -143,7 +145,23 @@ TEST_F(CheckDriverFileTest, LogsEachOutcomeWithItsPiecesInOrder) {
       {"a folder named like the driver counts", std::u16string(kTools),
        {u"D:\\Tools\\flt.sys\\"}, 1, "", 0, u""},
       {"a place the tool cannot look is not judged",
-       u"\\Device\\HarddiskVolume3\\flt.sys", {}, 1, "", 0, u""},
+       u"\\Device\\HarddiskVolume3\\flt.sys", {}, kCannotTell, "", 0, u""},
+      {"a driver that cannot be seen is not judged: no line, no restore",
+       std::u16string(kTools), {u"D:\\Tools\\flt.bak"}, kCannotTell, "", 0, u"",
+       {{kTools, win::kAccessDenied}}},
+      {"a driver on a network that does not answer is not judged either",
+       std::u16string(kTools), {}, kCannotTell, "", 0, u"",
+       {{u"D:\\", win::kBadNetPath}}},
+      {"a backup that cannot be seen is tried: the rename decides",
+       std::u16string(kTools), {}, 0,
+       "Driver file has not been found:  D:\\Tools\\flt.sys\r\n"
+       "D:\\Tools\\flt.bak could not be converted, cause :10\r\n",
+       0, u"", {{u"D:\\Tools\\flt.bak", win::kNotReady}}},
+      {"a file used as a folder names no file", u"D:\\Tools\\flt.sys\\x.sys",
+       {u"D:\\Tools\\flt.sys"}, 0,
+       "Driver file has not been found:  D:\\Tools\\flt.sys\\x.sys\r\n"
+       "Backup driver file has not been found:  D:\\Tools\\flt.sys\\x.bak\r\n",
+       0, u""},
       {"wildcards name no file", u"D:\\Tools\\fl?.sys", {u"D:\\Tools\\flt.sys"},
        0,
        "Driver file has not been found:  D:\\Tools\\fl?.sys\r\n"
@@ -164,6 +182,7 @@ TEST_F(CheckDriverFileTest, LogsEachOutcomeWithItsPiecesInOrder) {
         machine.AddFile(file, "driver");
       }
     }
+    for (const auto& [path, status] : c.unseen) machine.MakeUnreachable(path, status);
     EXPECT_EQ(CheckDriverFile(machine, u"flt"), c.result);
     EXPECT_EQ(Log(machine), c.log);
     EXPECT_EQ(g_changesMade, c.changed);
@@ -184,14 +203,30 @@ TEST_F(CheckDriverFileTest, FailedRenameLogsTheBackupAndTheCause) {
   EXPECT_EQ(g_changesMade, 0);
 }
 
+// The existence test missed a driver that the rename then finds in its way:
+// it is there after all, and the name is not judged by its file.
+TEST_F(CheckDriverFileTest, RenameThatFindsTheDriverInItsWayIsNoEvidence) {
+  Service(u"D:\\Tools\\flt.sys");
+  machine_.AddFile(u"D:\\Tools\\flt.sys", "driver");
+  machine_.AddFile(u"D:\\Tools\\flt.bak", "copy");
+  // The check opens the service's key, reads its ImagePath, then looks.
+  machine_.FailOperation(machine_.operations() + 2, win::kFileNotFound);
+  EXPECT_EQ(CheckDriverFile(machine_, u"flt"), kCannotTell);
+  EXPECT_EQ(Log(),
+            "Driver file has not been found:  D:\\Tools\\flt.sys\r\n"
+            "D:\\Tools\\flt.bak could not be converted, cause :5\r\n");
+  EXPECT_EQ(machine_.FileBytes(u"D:\\Tools\\flt.sys"), "driver");
+  EXPECT_EQ(machine_.FileBytes(u"D:\\Tools\\flt.bak"), "copy");
+}
+
 TEST_F(CheckDriverFileTest, ServiceThatCannotBeReadIsNotJudgedByItsFile) {
   const std::u16string key = u"SYSTEM\\CurrentControlSet\\Services\\flt";
   // An ImagePath longer than 259 units.
   Service(u"D:\\" + std::u16string(300, u'p') + u".sys");
-  EXPECT_EQ(CheckDriverFile(machine_, u"flt"), 1);
+  EXPECT_EQ(CheckDriverFile(machine_, u"flt"), kCannotTell);
   // A service key that refuses reading.
   machine_.DenyAccess(key, win::kKeyQueryValue);
-  EXPECT_EQ(CheckDriverFile(machine_, u"flt"), 1);
+  EXPECT_EQ(CheckDriverFile(machine_, u"flt"), kCannotTell);
   EXPECT_EQ(Log(), "");
 }
 

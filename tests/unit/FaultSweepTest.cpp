@@ -1,7 +1,8 @@
 // Every operation of a run fails in turn, with each error the real calls
 // give: the run still ends as it should, and every list is as read,
 // correctly pruned with its backup, or gone because it was empty. Never a
-// partial value, never a changed list whose content is kept nowhere.
+// partial value, never a changed list whose content is kept nowhere, and
+// never a name lost because something could not be looked at.
 #include "invariants/RunInvariants.h"
 #include "repair/CoInstaller.h"
 #include "repair/DeviceFilters.h"
@@ -23,9 +24,21 @@ std::vector<std::u16string> SeedBrokenMachine(MemoryPlatform& machine) {
   machine.PutString(u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\orvane.exe",
                     u"Path", kProduct);
   machine.AddFile(std::u16string(kProduct) + u"\\Tarvox.log", "older run\r\n");
-  machine.PutMultiSz(kCdromClassKey, u"LowerFilters", {u"good", u"gone", u"off"});
+  // An earlier run that ended early left its lines.
+  machine.AddFile(std::u16string(kProduct) + u"\\TarvoxTmp.log", "ended early\r\n");
+  // A service whose key refuses reading, and one whose driver lies where it
+  // cannot be seen: both stay, whatever else fails.
+  machine.PutDword(u"SYSTEM\\CurrentControlSet\\Services\\guarded", u"Start", 4);
+  machine.DenyAccess(u"SYSTEM\\CurrentControlSet\\Services\\guarded", win::kKeyQueryValue);
+  machine.PutDword(u"SYSTEM\\CurrentControlSet\\Services\\remote", u"Start", 1);
+  machine.PutString(u"SYSTEM\\CurrentControlSet\\Services\\remote", u"ImagePath",
+                    u"\\??\\N:\\drivers\\remote.sys");
+  machine.MakeUnreachable(u"N:\\", win::kBadNetPath);
+  machine.PutMultiSz(kCdromClassKey, u"LowerFilters",
+                     {u"good", u"gone", u"off", u"guarded", u"remote"});
+  // The rest of a list written with the wrong type.
   machine.PutValue(kCdromClassKey, u"UpperFilters", win::kRegSz,
-                   Utf16Bytes(std::u16string_view(u"nodriver\0", 9)));
+                   Utf16Bytes(std::u16string_view(u"nodriver\0good\0", 15)));
   machine.PutMultiSz(kCdromClassKey, u"UpperFilters_1", {u"first"});
   machine.PutMultiSz(kCoDeviceInstallersKey, kCdromClassGuid,
                      {u"cdprop.dll,Pages", u"OrvaneCo.dll,Install"});
@@ -42,7 +55,8 @@ std::vector<std::u16string> SeedBrokenMachine(MemoryPlatform& machine) {
   machine.PutValue(devices[1], u"UpperFilters", win::kRegSz,
                    Utf16Bytes(std::u16string_view(u"abc\0", 4)));
   machine.PutMultiSz(devices[2], u"UpperFilters", {u"ondemand", u"OFF", u"off"});
-  machine.PutMultiSz(std::u16string(kDeviceBackupKeyPrefix) + u"2", u"UpperFilters_1",
+  // The first backup, its name written in another letter case.
+  machine.PutMultiSz(std::u16string(kDeviceBackupKeyPrefix) + u"2", u"upperfilters_1",
                      {u"first"});
   return devices;
 }
@@ -69,17 +83,17 @@ int RunOnce(MemoryPlatform& machine) {
 using Seed = std::vector<std::u16string> (*)(MemoryPlatform&);
 
 void Sweep(Seed seed) {
-  // How many operations a run makes when none fails.
-  long operations = 0;
-  {
-    MemoryPlatform machine;
-    seed(machine);
-    const long start = machine.operations();
-    ASSERT_EQ(RunOnce(machine), 0);
-    operations = machine.operations() - start;
-  }
+  // The run without a fault, and how many operations it makes.
+  MemoryPlatform clean;
+  seed(clean);
+  const long start = clean.operations();
+  ASSERT_EQ(RunOnce(clean), 0);
+  const long operations = clean.operations() - start;
   ASSERT_GT(operations, 30);
-  for (const Status error : {2u, 3u, 5u, 32u, 122u, 234u, 1018u}) {
+  // What the registry calls answer, and what file calls answer when a path
+  // names no file (15, 123, 267) or cannot be reached (21, 33, 53).
+  for (const Status error :
+       {2u, 3u, 5u, 32u, 122u, 234u, 1018u, 15u, 21u, 33u, 53u, 123u, 267u}) {
     for (long k = 0; k < operations; ++k) {
       MemoryPlatform machine;
       const std::vector<std::u16string> devices = seed(machine);
@@ -92,7 +106,11 @@ void Sweep(Seed seed) {
           machine.FileBytes(g_logDirectory + u"\\TarvoxTmp.log")
               .value_or("")
               .ends_with("Not enough rights. Must login as administrator\r\n");
-      const std::string broken = before.CheckRun(machine, nullptr, true);
+      std::string broken = before.CheckRun(machine, nullptr, RunLog.wrote_lines(), true);
+      if (broken.empty() && machine.fired_fault()) {
+        broken = before.CheckFaultCostsNoName(clean, machine, *machine.fired_fault(),
+                                              u"C:\\windows");
+      }
       if ((exit_code != 0 && !no_rights) || !broken.empty()) {
         ADD_FAILURE() << "operation " << k << " failing with " << error
                       << ": exit code " << exit_code << "; " << broken;
@@ -113,8 +131,9 @@ TEST(FaultSweep, MachinesRepairAsExpectedWithoutFaults) {
     const std::vector<std::u16string> devices = seed(machine);
     const invariants::RunSnapshot before(machine, devices);
     EXPECT_EQ(RunOnce(machine), 0);
-    const std::set<std::u16string> valid = invariants::RunSnapshot::ValidNames(machine);
-    EXPECT_EQ(before.CheckRun(machine, &valid), "");
+    const std::set<std::u16string> must_stay =
+        invariants::RunSnapshot::NamesThatMustStay(machine, u"C:\\windows");
+    EXPECT_EQ(before.CheckRun(machine, &must_stay, RunLog.wrote_lines()), "");
     const invariants::RunSnapshot repaired(machine, devices);
     EXPECT_EQ(RunOnce(machine), 0);
     EXPECT_EQ(repaired.CheckNothingRepaired(machine), "");
@@ -122,15 +141,25 @@ TEST(FaultSweep, MachinesRepairAsExpectedWithoutFaults) {
   MemoryPlatform machine;
   SeedBrokenMachine(machine);
   RunOnce(machine);
-  EXPECT_EQ(machine.GetValue(kCdromClassKey, u"LowerFilters")->bytes, ListBytes({u"good"}));
+  EXPECT_EQ(machine.GetValue(kCdromClassKey, u"LowerFilters")->bytes,
+            ListBytes({u"good", u"guarded", u"remote"}));
+  // The single string as it was read, its second name included.
   EXPECT_EQ(machine.GetValue(kCdromClassKey, u"UpperFilters_2")->bytes,
-            ListBytes({u"nodriver"}));
+            Utf16Bytes(std::u16string_view(u"nodriver\0good\0", 15)));
   EXPECT_EQ(machine.GetValue(DeviceKey(2), u"UpperFilters")->bytes,
             ListBytes({u"ondemand"}));
   EXPECT_EQ(machine.GetValue(std::u16string(kDeviceBackupKeyPrefix) + u"2",
                              u"UpperFilters_2")
                 ->bytes,
             ListBytes({u"ondemand", u"OFF", u"off"}));
+  EXPECT_EQ(machine.GetValue(std::u16string(kDeviceBackupKeyPrefix) + u"2",
+                             u"UpperFilters_1")
+                ->bytes,
+            ListBytes({u"first"}));
+  EXPECT_EQ(machine.FileBytes(std::u16string(kProduct) + u"\\Tarvox.log")
+                .value_or("")
+                .substr(0, 13),
+            "ended early\r\n");
 }
 
 }  // namespace

@@ -34,6 +34,9 @@ inline std::string ListBytes(const Entries& entries) {
 //   off            disabled, driver present
 //   offbak         disabled, driver missing with a ".bak" copy beside it
 //   nodriver       starts with the system, no driver and no copy
+//   guarded        disabled, but its key refuses reading: cannot tell
+//   unseen         starts with the system, its driver on a network drive
+//                  that does not answer: cannot tell
 //   (gone)         no service at all
 inline void SeedFilterServices(MemoryPlatform& machine) {
   constexpr std::u16string_view kServices =
@@ -50,6 +53,13 @@ inline void SeedFilterServices(MemoryPlatform& machine) {
     machine.AddFile(std::u16string(kDrivers) + name + u".sys", "MZ");
   }
   machine.AddFile(std::u16string(kDrivers) + u"offbak.bak", "MZ");
+  const std::u16string guarded = std::u16string(kServices) + u"guarded";
+  machine.PutDword(guarded, u"Start", 4);
+  machine.DenyAccess(guarded, win::kKeyQueryValue);
+  const std::u16string unseen = std::u16string(kServices) + u"unseen";
+  machine.PutDword(unseen, u"Start", 1);
+  machine.PutString(unseen, u"ImagePath", u"\\??\\N:\\drivers\\unseen.sys");
+  machine.MakeUnreachable(u"N:\\", win::kBadNetPath);
 }
 
 

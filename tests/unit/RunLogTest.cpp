@@ -185,7 +185,7 @@ TEST_F(FinishTest, FolderNamedLikeTheFinalLogStays) {
   RunLog << u"this run" << kEndLine;
   FinishRunLog(machine_);
   EXPECT_EQ(machine_.FileBytes(Temp()), "this run\r\n");
-  EXPECT_TRUE(machine_.PathExists(Final()));
+  EXPECT_EQ(machine_.FindPath(Final()), win::kSuccess);
 }
 
 TEST_F(FinishTest, TempLogHeldByAnotherProgramLeavesBothLogsAlone) {
@@ -195,6 +195,55 @@ TEST_F(FinishTest, TempLogHeldByAnotherProgramLeavesBothLogsAlone) {
   FinishRunLog(machine_);
   EXPECT_EQ(machine_.FileBytes(Temp()), "this run\r\n");
   EXPECT_EQ(machine_.FileBytes(Final()), "older run\r\n");
+}
+
+// A temporary log an earlier run left (it could not replace a read-only or
+// held final log, or it ended early) may be the only record that a driver
+// was restored. It keeps its lines whatever this run does.
+TEST_F(RunLogTest, TemporaryLogAnEarlierRunLeftKeepsItsLines) {
+  struct Case {
+    const char* what;
+    std::optional<std::string> temp_before;  // nullopt: none
+    bool final_read_only;
+    const char* line;  // this run's line; null: it logs nothing
+    std::optional<std::string> temp_after;
+    std::string final_after;
+  };
+  const Case cases[] = {
+      {"nothing logged: both as they were", "earlier\r\n", false, nullptr,
+       "earlier\r\n", "older run\r\n"},
+      {"an empty one left behind stays too", "", false, nullptr, "",
+       "older run\r\n"},
+      {"none left, nothing logged: none made", std::nullopt, false, nullptr,
+       std::nullopt, "older run\r\n"},
+      {"this run's lines follow the kept ones, and replace the final log",
+       "earlier\r\n", false, "this run", std::nullopt,
+       "earlier\r\nthis run\r\n"},
+      {"a final log that cannot be replaced: all lines stay beside it",
+       "earlier\r\n", true, "this run", "earlier\r\nthis run\r\n",
+       "older run\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ResetRunState();
+    MemoryPlatform fresh;
+    fresh.PutString(kAppPaths, u"Path", kProduct);
+    fresh.AddFolder(kProduct);
+    const std::u16string temp = std::u16string(kProduct) + u"\\TarvoxTmp.log";
+    const std::u16string final = std::u16string(kProduct) + u"\\Tarvox.log";
+    fresh.AddFile(final, "older run\r\n");
+    fresh.SetReadOnly(final, c.final_read_only);
+    if (c.temp_before) fresh.AddFile(temp, *c.temp_before);
+    g_systemRoot = u"C:\\windows";
+    ASSERT_EQ(OpenRunLog(fresh), 1);
+    if (c.line != nullptr) {
+      RunLog << std::u16string(c.line, c.line + std::char_traits<char>::length(c.line))
+             << kEndLine;
+    }
+    FinishRunLog(fresh);
+    EXPECT_EQ(fresh.FileBytes(temp), c.temp_after);
+    EXPECT_EQ(fresh.FileBytes(final), c.final_after);
+  }
 }
 
 // A support technician tailing a log holds it open with read and write

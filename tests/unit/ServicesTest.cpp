@@ -14,7 +14,7 @@ std::u16string ServiceKey(std::u16string_view name) {
 TEST(ServiceExists, FindsASubkeyByItsNameWithOnlyAToZFolded) {
   struct Case {
     const char* what;
-    std::u16string_view asked;
+    std::u16string asked;
     int result;
   };
   const Case cases[] = {
@@ -27,6 +27,7 @@ TEST(ServiceExists, FindsASubkeyByItsNameWithOnlyAToZFolded) {
       {"longer than a name", u"cdflt2x", 0},
       {"empty", u"", 0},
       {"a path below a service", u"cdflt\\Parameters", 0},
+      {"longer than any key name", std::u16string(256, u'l'), 0},
       {"after a long name in order", u"zzz", 1},
   };
   MemoryPlatform machine;
@@ -81,7 +82,51 @@ TEST(IsServiceEnabled, KeyThatCannotBeOpenedIsNoEvidence) {
   MemoryPlatform machine;
   machine.PutDword(ServiceKey(u"guarded"), u"Start", 4);
   machine.DenyAccess(ServiceKey(u"guarded"), win::kKeyQueryValue);
-  EXPECT_EQ(IsServiceEnabled(machine, u"guarded", u"Start"), 1);
+  EXPECT_EQ(IsServiceEnabled(machine, u"guarded", u"Start"), kCannotTell);
+  // A start type whose query fails, and reports no size, says nothing.
+  machine.PutDword(ServiceKey(u"flt"), u"Start", 4);
+  for (const Status error : {1450u, win::kMoreData, win::kAccessDenied}) {
+    machine.FailOperation(machine.operations() + 1, error);  // after the open
+    EXPECT_EQ(IsServiceEnabled(machine, u"flt", u"Start"), kCannotTell) << error;
+  }
+}
+
+// Only the registry saying "not found" means there is no such service. A
+// lookup that cannot be made is no evidence: the name is not judged.
+TEST(ServiceExists, IsNotFoundOnlyWhenTheRegistrySaysSo) {
+  struct Case {
+    const char* what;
+    std::u16string_view asked;
+    bool guarded;          // the service's key refuses reading
+    bool unlisted;         // the Services key refuses listing its subkeys
+    Status open_fails;     // opening the service's key fails with this
+    int result;
+  };
+  const Case cases[] = {
+      {"a Services key that refuses listing hides no service", u"flt", false,
+       true, 0, 1},
+      {"nor does it make a missing one exist", u"nothere", false, true, 0, 0},
+      {"a key that refuses reading is found by listing", u"FLT", true, false,
+       0, 1},
+      {"refused both ways: cannot tell", u"flt", true, true, 0, kCannotTell},
+      {"out of resources: listing answers", u"flt", false, false, 1450, 1},
+      {"out of resources, no listing: cannot tell", u"flt", false, true, 1450,
+       kCannotTell},
+      {"a key deleted meanwhile, no listing: cannot tell", u"flt", false, true,
+       1018, kCannotTell},
+      {"not found is not found, listing or not", u"flt", false, true,
+       win::kFileNotFound, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    MemoryPlatform machine;
+    machine.PutDword(ServiceKey(u"flt"), u"Start", 1);
+    if (c.guarded) machine.DenyAccess(ServiceKey(u"flt"), win::kKeyQueryValue);
+    if (c.unlisted) machine.DenyAccess(kServices, win::kKeyEnumerateSubKeys);
+    // The lookup's first call opens the service's key.
+    if (c.open_fails != 0) machine.FailOperation(machine.operations(), c.open_fails);
+    EXPECT_EQ(ServiceExists(machine, c.asked), c.result);
+  }
 }
 
 TEST(ReadServiceValue, ReadsTheTextOrSaysWhyItCouldNot) {

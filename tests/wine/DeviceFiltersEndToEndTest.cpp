@@ -85,12 +85,32 @@ TEST_F(DeviceFiltersEndToEnd, BothListsShareKeyZeroAndALaterRunGoesToTwo) {
 
 TEST_F(DeviceFiltersEndToEnd, SingleStringOfOneValidFilterBecomesTenBytes) {
   AddCdromDevice(CdRom(0));
+  AddCdromDevice(CdRom(1));
   SetList(0, L"UpperFilters", RegValue{REG_SZ, WideBytes(std::wstring(L"abc") + L'\0')});
+  // The rest of a list written with the wrong type: Windows reads "abc"
+  // alone, but what follows is kept as it was read before it goes.
+  const RegValue wrong_type{REG_SZ, WideBytes(std::wstring(L"abc\0tvgone\0", 11))};
+  SetList(1, L"UpperFilters", wrong_type);
   const TarvoxRun run = RunTarvox(L"");
   ASSERT_TRUE(run.ended);
   EXPECT_TRUE(run.notices.empty());
-  EXPECT_EQ(Upper(0), (RegValue{REG_MULTI_SZ, WideBytes(std::wstring(L"abc\0\0", 5))}));
+  const RegValue ten_bytes{REG_MULTI_SZ, WideBytes(std::wstring(L"abc\0\0", 5))};
+  EXPECT_EQ(Upper(0), ten_bytes);
   EXPECT_FALSE(KeyExists(kBackupKey + L"0"));
+  EXPECT_EQ(Upper(1), ten_bytes);
+  EXPECT_EQ(Backup(1, L"UpperFilters_1"), wrong_type);
+}
+
+// Value names are one whatever their letter case: a first backup someone
+// saved as "lowerfilters_1" is "LowerFilters_1", and is never overwritten.
+TEST_F(DeviceFiltersEndToEnd, FirstBackupInAnotherLetterCaseIsKept) {
+  AddCdromDevice(CdRom(0));
+  PutMultiSz(kBackupKey + L"0", L"lowerfilters_1", {L"first"});
+  SetList(0, L"LowerFilters", Multi({L"tvgone", L"tvgood"}));
+  RunSilently();
+  EXPECT_EQ(Lower(0), Multi({L"tvgood"}));
+  EXPECT_EQ(Backup(0, L"LowerFilters_1"), Multi({L"first"}));
+  EXPECT_EQ(Backup(0, L"LowerFilters_2"), Multi({L"tvgone", L"tvgood"}));
 }
 
 TEST_F(DeviceFiltersEndToEnd, BackupKeyThatRefusesWritesLeavesTheListAsRead) {

@@ -1,6 +1,9 @@
 // The filter lists of the class key and the critical-device entry, repaired
 // by Tarvox.exe in a real registry and checked byte for byte, with the log
 // lines in order and the exit code.
+#include <windows.h>
+#include <setupapi.h>
+
 #include "wine/EndToEndFixture.h"
 
 namespace tarvox::wintest {
@@ -55,6 +58,16 @@ TEST_F(KeyFilterListEndToEnd, EachKindOfListIsJudgedBackedUpAndWritten) {
       {"a single string becomes a list, no backup, no notice",
        RegValue{REG_SZ, WideBytes(std::wstring(L"tvgood") + L'\0')},
        std::nullopt, Multi({L"tvgood"}), std::nullopt, std::nullopt, false},
+      {"a single string holding more than its name is kept as read, no notice",
+       RegValue{REG_SZ, WideBytes(std::wstring(L"tvgood\0tvgone\0", 14))},
+       std::nullopt, Multi({L"tvgood"}),
+       RegValue{REG_SZ, WideBytes(std::wstring(L"tvgood\0tvgone\0", 14))},
+       std::nullopt, false},
+      {"a single string that fails is kept as read",
+       RegValue{REG_SZ, WideBytes(std::wstring(L"tvgone") + L'\0')},
+       std::nullopt, std::nullopt,
+       RegValue{REG_SZ, WideBytes(std::wstring(L"tvgone") + L'\0')},
+       std::nullopt, true},
       {"an expandable string keeps its type in the backup",
        RegValue{REG_EXPAND_SZ, WideBytes(std::wstring(L"tvgone") + L'\0')},
        std::nullopt, std::nullopt,
@@ -163,6 +176,31 @@ TEST_F(KeyFilterListEndToEnd, CriticalDeviceListsAreRepairedLikeTheClassLists) {
             Multi({L"tvgone", L"tvgood"}));
   EXPECT_EQ(GetValue(kCriticalDeviceKey, L"LowerFilters"), Multi({L"tvgood"}));
   EXPECT_EQ(GetValue(kCriticalDeviceKey, L"LowerFilters_1"), std::nullopt);
+}
+
+// A Services key whose security refuses listing its subkeys: each service's
+// key still opens by its path, so every healthy filter stays, in the lists
+// and on the devices; only a name that has no service goes. A service whose
+// own key refuses reading as well cannot be judged: it stays too.
+TEST_F(KeyFilterListEndToEnd, ServicesKeyThatRefusesListingCostsNoHealthyName) {
+  Service(L"tvguarded", 4);
+  DenyKeyAccess(kServicesKey + L"tvguarded", KEY_QUERY_VALUE);
+  AddCdromDevice(L"ROOT\\CDROM\\0000");
+  PutMultiSz(kClassKey, L"LowerFilters", {L"tvgood", L"tvgone", L"tvguarded"});
+  PutMultiSz(kCriticalDeviceKey, L"UpperFilters", {L"tvgood2"});
+  PutMultiSz(L"SYSTEM\\CurrentControlSet\\Enum\\ROOT\\CDROM\\0000", L"UpperFilters",
+             {L"tvgood", L"tvgood2"});
+  DenyKeyAccess(L"SYSTEM\\CurrentControlSet\\Services", KEY_ENUMERATE_SUB_KEYS);
+  const TarvoxRun run = RunTarvox(L"-silent");
+  ASSERT_TRUE(run.ended);
+  EXPECT_EQ(run.exit_code, 0u);
+  EXPECT_EQ(GetValue(kClassKey, L"LowerFilters"), Multi({L"tvgood", L"tvguarded"}));
+  EXPECT_EQ(GetValue(kCriticalDeviceKey, L"UpperFilters"), Multi({L"tvgood2"}));
+  EXPECT_EQ(DeviceProperty(L"ROOT\\CDROM\\0000", SPDRP_UPPERFILTERS),
+            Multi({L"tvgood", L"tvgood2"}));
+  EXPECT_FALSE(GetValue(kCriticalDeviceKey, L"UpperFilters_1").has_value());
+  EXPECT_FALSE(KeyExists(L"SOFTWARE\\Kestrow\\OrvaneTarvox\\BackupDeviceNr0"));
+  EXPECT_EQ(Log(), std::nullopt);
 }
 
 }  // namespace
