@@ -61,35 +61,5 @@ TEST_F(EndToEnd, EmptyRunLeavesNoTemporaryLogAndTheOlderLogAsItWas) {
   EXPECT_EQ(ReadFileBytes(In(kProductFolder, L"Tarvox.log")), "older run\r\n");
 }
 
-// A temporary log an earlier run left may be the only record of what it did:
-// a run that logs nothing leaves it as it is; a run that logs adds its lines
-// after it, and the whole replaces the older final log.
-TEST_F(EndToEnd, TemporaryLogAnEarlierRunLeftKeepsItsLines) {
-  RegisterProductFolder();
-  SeedQuietMachine();
-  WriteFileBytes(In(kProductFolder, L"Tarvox.log"), "older run\r\n");
-  const std::string kept =
-      "C:\\windows\\system32\\drivers\\tvflt.sys  converted from *.bak to *.sys file.\r\n";
-  WriteFileBytes(In(kProductFolder, L"TarvoxTmp.log"), kept);
-
-  TarvoxRun run = RunTarvox(L"-silent");
-  ASSERT_TRUE(run.ended);
-  EXPECT_EQ(run.exit_code, 0u);
-  EXPECT_EQ(ReadFileBytes(In(kProductFolder, L"TarvoxTmp.log")), kept);
-  EXPECT_EQ(ReadFileBytes(In(kProductFolder, L"Tarvox.log")), "older run\r\n");
-
-  Service(L"tvnodriver", 1, false);
-  PutMultiSz(kClassKey, L"LowerFilters", {L"tvnodriver"});
-  run = RunTarvox(L"-silent");
-  ASSERT_TRUE(run.ended);
-  EXPECT_FALSE(FileExists(In(kProductFolder, L"TarvoxTmp.log")));
-  EXPECT_EQ(ReadFileBytes(In(kProductFolder, L"Tarvox.log")),
-            kept +
-                "No ImagePath and driver file into default image path not found "
-                "for:  tvnodriver\r\n"
-                "Backup driver file has not been found:  "
-                "C:\\windows\\system32\\drivers\\tvnodriver.bak\r\n");
-}
-
 }  // namespace
 }  // namespace tarvox::wintest
