@@ -1,20 +1,30 @@
 // What a run costs as the machine grows. Seeds a machine of S services (each
-// with "Start", an ImagePath in the form Windows gives its own drivers,
-// "\SystemRoot\System32\drivers\<name>.sys", and its driver file) and D
-// CD-ROM devices, with four names in each of the four key lists and in both
-// lists of every device, and times whole runs of the tool on it:
+// with "Start", an ImagePath and its driver file) and D CD-ROM devices, with
+// four names in each of the four key lists and in both lists of every
+// device, and times whole runs of the tool on it:
 //   first run   one name in four has no service (the lists are seeded again
 //               before every timed run, so each is a first run);
 //   repeat run  every name valid, nothing to repair.
 // It prints one row: the median times, the platform calls of a repeat run
 // by kind and per judged name, and the process's peak memory.
 //
-//   tarvox_bench S D          the row, on this process's backend
-//   tarvox_bench --exe PATH S D
+// The shape of the machine:
+//   --shared    every device carries the class key's filters, as on real
+//               machines where service packs copied class filters into each
+//               device (without it, every list has names of its own: the
+//               worst case);
+//   --drivers   ImagePaths in the form "System32\DRIVERS\<name>.sys", as
+//               Windows writes many of its own (without it,
+//               "\SystemRoot\System32\drivers\<name>.sys").
+//
+//   tarvox_bench [shape] S D  the row, on this process's backend
+//   tarvox_bench --exe PATH [shape] S D
 //                             (Windows) also times PATH, a Tarvox.exe, as a
-//                             process on the seeded machine; with S = D = 0
-//                             that is the cost of a bare start
-//   tarvox_bench --times S D  also the milliseconds a repeat run spent in
+//                             process: on the empty machine first (a bare
+//                             start, the floor), then on the seeded one, in
+//                             the same prefix and the same run
+//   tarvox_bench --times [shape] S D
+//                             also the milliseconds a repeat run spent in
 //                             each kind of call
 #include <algorithm>
 #include <chrono>
@@ -78,6 +88,8 @@ struct Machine {
   int services;
   int devices;
   std::u16string windows;
+  bool shared = false;
+  bool drivers_form = false;
 
   std::u16string Service(int n) const { return u"bsvc" + Number(n % services); }
   std::u16string DeviceKey(int n) const {
@@ -92,7 +104,8 @@ struct Machine {
       open.Create(key, win::kKeySetValue);
       open.SetValue(u"Start", win::kRegDword, &start, 4);
       Put(os, key, u"ImagePath", win::kRegExpandSz,
-          u"\\SystemRoot\\System32\\drivers\\" + Service(n) + u".sys" + u'\0');
+          (drivers_form ? u"System32\\DRIVERS\\" : u"\\SystemRoot\\System32\\drivers\\") +
+              Service(n) + u".sys" + u'\0');
       FileHandle file = kNoFile;
       bool created = false;
       if (os.OpenAppendFile(windows + u"\\system32\\drivers\\" + Service(n) + u".sys",
@@ -129,8 +142,10 @@ struct Machine {
     Put(os, u"SYSTEM\\CurrentControlSet\\Control\\CoDeviceInstallers", u"x",
         win::kRegSz, std::u16string(1, u'\0'));
     for (int n = 0; n < devices; ++n) {
+      int class_list = 0;
       for (const auto name : {u"LowerFilters", u"UpperFilters"}) {
-        Put(os, DeviceKey(n), name, win::kRegMultiSz, Names(list++, broken));
+        Put(os, DeviceKey(n), name, win::kRegMultiSz,
+            Names(shared ? class_list++ : list++, broken));
       }
     }
   }
@@ -195,16 +210,26 @@ double ProcessRunMs(const std::wstring& exe, const Machine* reseed, Platform& os
 int Main(int argc, char** argv) {
   std::string exe;
   bool times = false;
-  int arg = 1;
-  if (argc > 2 && std::string(argv[1]) == "--exe") {
-    exe = argv[2];
-    arg = 3;
-  } else if (argc > 1 && std::string(argv[1]) == "--times") {
-    times = true;
-    arg = 2;
+  bool shared = false;
+  bool drivers_form = false;
+  std::vector<int> sizes;
+  for (int arg = 1; arg < argc; ++arg) {
+    const std::string word = argv[arg];
+    if (word == "--exe" && arg + 1 < argc) {
+      exe = argv[++arg];
+    } else if (word == "--times") {
+      times = true;
+    } else if (word == "--shared") {
+      shared = true;
+    } else if (word == "--drivers") {
+      drivers_form = true;
+    } else {
+      sizes.push_back(std::atoi(word.c_str()));
+    }
   }
-  if (argc - arg != 2) {
-    std::fprintf(stderr, "usage: tarvox_bench [--exe PATH | --times] S D\n");
+  if (sizes.size() != 2) {
+    std::fprintf(stderr,
+                 "usage: tarvox_bench [--exe PATH] [--times] [--shared] [--drivers] S D\n");
     return 2;
   }
 #ifdef _WIN32
@@ -214,9 +239,16 @@ int Main(int argc, char** argv) {
   MemoryPlatform real;
   const char* backend = "memory";
 #endif
-  Machine machine{std::atoi(argv[arg]), std::atoi(argv[arg + 1]),
-                  real.ReadEnvironment(u"SystemRoot").value_or(u"C:\\windows")};
+  Machine machine{sizes[0], sizes[1],
+                  real.ReadEnvironment(u"SystemRoot").value_or(u"C:\\windows"), shared,
+                  drivers_form};
   CountingPlatform os(real);
+#ifdef _WIN32
+  // The floor, measured on this very prefix before anything is seeded.
+  double bare = 0;
+  if (!exe.empty()) bare = ProcessRunMs(std::wstring(exe.begin(), exe.end()), nullptr, real);
+#endif
+  const char* shape = shared ? (drivers_form ? "shr-DRV" : "shared") : (drivers_form ? "own-DRV" : "own");
   if (machine.services > 0) {
     machine.SeedServicesAndDevices(real);
     std::vector<double> first;
@@ -238,8 +270,9 @@ int Main(int argc, char** argv) {
       os.Reset();
       repeat.push_back(RunOnce(os));
     }
-    std::printf("%-6s %5d %3d %5d %10.1f %10.1f %9.1f", backend, machine.services,
-                machine.devices, machine.JudgedNames(), Median(first), Median(repeat),
+    std::printf("%-6s %-7s %5d %3d %5d %10.1f %10.1f %9.1f", backend, shape,
+                machine.services, machine.devices, machine.JudgedNames(), Median(first),
+                Median(repeat),
                 static_cast<double>(os.total()) / machine.JudgedNames());
     for (int call = 0; call < static_cast<int>(Call::kCount); ++call) {
       std::printf(" %7llu", static_cast<unsigned long long>(os.count(static_cast<Call>(call))));
@@ -258,14 +291,14 @@ int Main(int argc, char** argv) {
   if (!exe.empty()) {
     const std::wstring path(exe.begin(), exe.end());
     if (machine.services == 0) {
-      std::printf("Tarvox.exe as a process, bare start: %.1f ms\n",
-                  ProcessRunMs(path, nullptr, real));
+      std::printf("Tarvox.exe as a process, bare start: %.1f ms\n", bare);
     } else {
       const double repeat = ProcessRunMs(path, nullptr, real);
       const double first = ProcessRunMs(path, &machine, real);
-      std::printf("Tarvox.exe as a process, S = %d, D = %d: first run %.1f ms, "
-                  "repeat run %.1f ms\n",
-                  machine.services, machine.devices, first, repeat);
+      std::printf("Tarvox.exe as a process, %s, S = %d, D = %d: bare start %.1f ms, "
+                  "first run %.1f ms (%.2f x), repeat run %.1f ms (%.2f x)\n",
+                  shape, machine.services, machine.devices, bare, first, first / bare,
+                  repeat, repeat / bare);
     }
   }
 #endif

@@ -2,9 +2,13 @@
 # What a run of Tarvox costs as the machine grows: S services (250, 1000,
 # 4000) and D CD-ROM devices (1, 16, 64), timed against the in-memory machine
 # natively and against the real registry, devices and files under Wine (a
-# fresh prefix for every row), and the cost of a bare start of Tarvox.exe
-# under Wine, the floor. Not a test: it runs for minutes, and its times are
-# this machine's.
+# fresh prefix for every row). Rows of four shapes: names of their own in
+# every list (the worst case) or every device carrying the class key's
+# filters ("shared", as on real machines), each with ImagePaths
+# "\SystemRoot\System32\drivers\<name>.sys" or "System32\DRIVERS\<name>.sys"
+# ("-DRV"). At S = 4000, D = 64 Tarvox.exe is also timed as a process under
+# Wine, against a bare start in the same prefix and the same run. Not a
+# test: it runs for minutes, and its times are this machine's.
 #
 #   bash scripts/benchmark.sh [memory|wine]...   (both when none is named)
 set -euo pipefail
@@ -24,9 +28,20 @@ quietly() {
 }
 
 header() {
-  printf '%-6s %5s %3s %5s %10s %10s %9s %7s %7s %7s %7s %7s %7s %7s\n' \
-    backend S D names first-ms repeat-ms calls/nm opens queries writes enums \
-    device file peak-MB
+  printf '%-6s %-7s %5s %3s %5s %10s %10s %9s %7s %7s %7s %7s %7s %7s %7s\n' \
+    backend shape S D names first-ms repeat-ms calls/nm opens queries writes \
+    enums device file peak-MB
+}
+
+# The rows: the S x D grid with names of their own, then every shape at
+# S = 4000 as D grows.
+rows() {
+  for s in "${sizes_s[@]}"; do
+    for d in "${sizes_d[@]}"; do echo "$s $d"; done
+  done
+  for shape in --shared --drivers "--shared --drivers"; do
+    for d in "${sizes_d[@]}"; do echo "$shape 4000 $d"; done
+  done
 }
 
 for backend in "${backends[@]}"; do
@@ -35,8 +50,9 @@ for backend in "${backends[@]}"; do
       quietly bench-native-configure cmake --preset native
       quietly bench-native-build cmake --build --preset native --target tarvox_bench
       header
-      for s in "${sizes_s[@]}"; do
-        for d in "${sizes_d[@]}"; do build/native/bench/tarvox_bench "$s" "$d"; done
+      rows | while read -r row; do
+        # shellcheck disable=SC2086
+        build/native/bench/tarvox_bench $row
       done
       ;;
     wine)
@@ -55,17 +71,15 @@ for backend in "${backends[@]}"; do
         wineserver -w >/dev/null 2>&1 || true
         rm -rf "$WINEPREFIX"
       }
-      echo "Bare start of Tarvox.exe on an empty machine (the floor):"
-      in_fresh_prefix --exe "$exe" 0 0
       header
-      for s in "${sizes_s[@]}"; do
-        for d in "${sizes_d[@]}"; do
-          if [ "$s" = 4000 ] && [ "$d" = 64 ]; then
-            in_fresh_prefix --exe "$exe" "$s" "$d"
-          else
-            in_fresh_prefix "$s" "$d"
-          fi
-        done
+      rows | while read -r row; do
+        # shellcheck disable=SC2086
+        in_fresh_prefix $row </dev/null
+      done
+      echo "Tarvox.exe as a process, against a bare start on the same prefix before it was seeded:"
+      for shape in "" --shared --drivers "--shared --drivers"; do
+        # shellcheck disable=SC2086
+        in_fresh_prefix --exe "$exe" $shape 4000 64 </dev/null | grep '^Tarvox.exe'
       done
       ;;
     *) echo "unknown backend: $backend" >&2; exit 2 ;;

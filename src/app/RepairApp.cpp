@@ -7,6 +7,7 @@
 #include "repair/DeviceFilters.h"
 #include "repair/KeyFilterList.h"
 #include "resources/Catalogue.h"
+#include "services/PassedNames.h"
 
 namespace tarvox {
 namespace {
@@ -28,6 +29,7 @@ void ReadSystemRoot(Platform& os) {
 // problems; none stops the next, except missing rights on the class key.
 // Their results are not needed.
 void RunRepairChecks(Platform& os) {
+  g_passedNames.Forget();
   RepairClassFilterList(os, u"LowerFilters");
   RepairClassFilterList(os, u"UpperFilters");
   CheckCoInstaller(os);

@@ -30,6 +30,7 @@ void MemoryPlatform::HoldMutex(std::u16string_view name) {
 
 bool MemoryPlatform::Faulted(Status* status, std::string_view operation,
                              std::u16string_view subject) {
+  if (keep_trace_) trace_.push_back({std::string(operation), std::u16string(subject)});
   if (operations_++ != fail_at_) return false;
   *status = fail_status_;
   fired_ = FiredFault{std::string(operation), std::u16string(subject), fail_status_};

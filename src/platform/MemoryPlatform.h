@@ -146,6 +146,14 @@ class MemoryPlatform final : public Platform {
     Status status = 0;
   };
   const std::optional<FiredFault>& fired_fault() const { return fired_; }
+  // From now on every registry, device and file operation is noted, its
+  // name and what it was about as for a fault, in the order they ran.
+  struct Operation {
+    std::string operation;
+    std::u16string subject;
+  };
+  void KeepTrace() { keep_trace_ = true; }
+  const std::vector<Operation>& trace() const { return trace_; }
 
   // Setting up and reading files ----------------------------------------------
   // Paths are Windows paths; the parent folder is created as needed.
@@ -279,6 +287,8 @@ class MemoryPlatform final : public Platform {
   long fail_at_ = -1;
   Status fail_status_ = 0;
   std::optional<FiredFault> fired_;
+  bool keep_trace_ = false;
+  std::vector<Operation> trace_;
 
   std::set<std::u16string> mutexes_;      // held by other processes
   std::set<std::u16string> own_mutexes_;  // created by the tool

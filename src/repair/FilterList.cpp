@@ -4,6 +4,7 @@
 #include <string>
 
 #include "services/DriverFile.h"
+#include "services/PassedNames.h"
 #include "services/Services.h"
 
 namespace tarvox {
@@ -46,6 +47,9 @@ bool PruneFilterList(Platform& os, const MultiSz& as_read, MultiSz* working) {
     changed = true;
   };
   for (const std::u16string& name : MultiSzEntries(as_read)) {
+    // A name that passed every question earlier in the run passes again:
+    // nothing it was judged on has changed since.
+    if (g_passedNames.Has(name)) continue;
     // Each service's key is opened once for its name, for all three
     // questions.
     RegKey service(os);
@@ -55,8 +59,11 @@ bool PruneFilterList(Platform& os, const MultiSz& as_read, MultiSz* working) {
       continue;
     }
     if (exists != 1) continue;  // not looked up: not judged, it stays
-    if (IsServiceEnabled(service, u"Start") == 0) remove(name);
-    if (CheckDriverFile(os, name, service) == 0) remove(name);
+    const int enabled = IsServiceEnabled(service, u"Start");
+    if (enabled == 0) remove(name);
+    const int driver = CheckDriverFile(os, name, service);
+    if (driver == 0) remove(name);
+    if (enabled == 1 && driver == 1) g_passedNames.Add(name);
   }
   return changed;
 }

@@ -46,8 +46,9 @@ void SingleStringToList(ListAsRead* read);
 // and logged, although the name goes); a driver reported missing and not
 // restored removes the name. A question that cannot be answered removes
 // nothing, and a name whose service cannot be looked up is not judged at
-// all. Names leave `working` through MultiSzRemove, every entry equal to
-// them at once. True when any entry was rejected.
+// all. A name that passed every question earlier in the run is not asked
+// again (g_passedNames). Names leave `working` through MultiSzRemove, every
+// entry equal to them at once. True when any entry was rejected.
 bool PruneFilterList(Platform& os, const MultiSz& as_read, MultiSz* working);
 
 // Stores the value as it was read under `name`: its type and its bytes,

@@ -4,6 +4,7 @@
 #include "multisz/Names.h"
 #include "platform/RunState.h"
 #include "services/FilePresence.h"
+#include "services/PassedNames.h"
 #include "services/Services.h"
 
 namespace tarvox {
@@ -125,6 +126,9 @@ int RestoreDriverFromBackup(Platform& os, std::u16string_view path) {
   const Status status = os.RenameFile(backup, path);
   if (status == win::kSuccess) {
     g_changesMade = 1;
+    // A file appeared and one went: what was judged by files before may
+    // not hold any more.
+    g_passedNames.Forget();
     return 1;
   }
   RunLog << backup << u" " << Message::kNotConverted

@@ -24,6 +24,7 @@
 #include "repair/DeviceFilters.h"
 #include "repair/KeyFilterList.h"
 #include "services/DriverFile.h"
+#include "services/PassedNames.h"
 
 namespace {
 
@@ -129,8 +130,10 @@ void AddService(MemoryPlatform& machine, Reader& in, const std::u16string& name)
       u"C:\\tools\\" + sys,
       u"\\Device\\HarddiskVolume1\\" + sys,
       u"C:\\tools\\" + std::u16string(300, u'p') + u".sys",
+      // Another service's ".bak" copy: a restore of that one takes it away.
+      u"C:\\tools\\" + kNames[0] + u".bak",
   };
-  const std::uint8_t form = in.Byte() % 9;
+  const std::uint8_t form = in.Byte() % 10;
   std::u16string image;
   if (form < std::size(templates)) {
     image = templates[form];
@@ -202,24 +205,28 @@ int Run(MemoryPlatform& machine) {
   return exit_code;
 }
 
-}  // namespace
+// The machine of the input.
+struct Decoded {
+  std::vector<std::u16string> devices;  // in the order they enumerate
+  bool no_rights = false;
+  bool no_windows_folder = false;
+};
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+Decoded Decode(const std::uint8_t* data, std::size_t size, MemoryPlatform& machine) {
   Reader in{data, size};
-  MemoryPlatform machine;
+  Decoded decoded;
   machine.AddFolder(u"C:\\tools");
   machine.AddFile(u"C:\\windows\\system32\\OrvaneCo.dll", "MZ");
   const std::uint8_t flags = in.Byte();
   if (flags & 1) machine.SetCommandLine(u"Tarvox.exe -silent");
-  const bool no_rights = (flags & 2) != 0;
-  const bool no_windows_folder = (flags & 16) != 0;
-  if (no_windows_folder) machine.SetEnvironment(u"SystemRoot", std::nullopt);
+  decoded.no_rights = (flags & 2) != 0;
+  decoded.no_windows_folder = (flags & 16) != 0;
+  if (decoded.no_windows_folder) machine.SetEnvironment(u"SystemRoot", std::nullopt);
   if (flags & 32) machine.AddFile(u"C:\\windows\\TarvoxTmp.log", "ended early\r\n");
   if (flags & 64) {
     machine.AddFile(u"C:\\windows\\Tarvox.log", "older run\r\n");
     if (flags & 128) machine.SetReadOnly(u"C:\\windows\\Tarvox.log", true);
   }
-
   for (std::size_t n = 0; n < kServiceNames; ++n) {
     if (in.Byte() & 1) AddService(machine, in, kNames[n]);
   }
@@ -238,7 +245,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (in.Byte() % 4 == 0) {
     machine.MakeUnreachable(u"C:\\windows\\system32\\OrvaneCo.dll", Unseen(in));
   }
-  std::vector<std::u16string> devices;
+  std::vector<std::u16string>& devices = decoded.devices;
   for (std::size_t n = in.Byte() % 4; devices.size() < n;) {
     const std::u16string instance = u"ROOT\\CDROM\\000" + std::u16string(1, char16_t(u'0' + devices.size()));
     machine.AddCdromDevice(instance);
@@ -252,7 +259,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           kBackupNames[in.Byte() % std::size(kBackupNames)], Value(in));
     }
   }
-  if (no_rights) machine.DenyAccess(tarvox::kCdromClassKey, win::kKeySetValue);
+  if (decoded.no_rights) machine.DenyAccess(tarvox::kCdromClassKey, win::kKeySetValue);
+  return decoded;
+}
+
+}  // namespace
+
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  MemoryPlatform machine;
+  const Decoded decoded = Decode(data, size, machine);
+  const std::vector<std::u16string>& devices = decoded.devices;
+  const bool no_rights = decoded.no_rights;
+  const bool no_windows_folder = decoded.no_windows_folder;
 
   const tarvox::invariants::RunSnapshot before(machine, devices);
   g_shown = &machine;
@@ -263,6 +282,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (exit_code != (no_rights ? -1 : 0)) Fail("exit code " + std::to_string(exit_code));
   if (std::string broken = before.CheckRun(machine, &must_stay, logged); !broken.empty()) {
     Fail(broken);
+  }
+  // The same machine, every name judged each time it appears: the verdicts
+  // a run keeps must change nothing anybody could see.
+  MemoryPlatform reference;
+  Decode(data, size, reference);
+  tarvox::g_passedNames.SetKeeping(false);
+  const int reference_exit_code = Run(reference);
+  tarvox::g_passedNames.SetKeeping(true);
+  if (reference_exit_code != exit_code) Fail("kept verdicts change the exit code");
+  if (std::string differs = tarvox::invariants::SameOutcome(machine, reference);
+      !differs.empty()) {
+    Fail("kept verdicts change what a run leaves: " + differs);
   }
 
   const tarvox::invariants::RunSnapshot repaired(machine, devices);

@@ -111,4 +111,10 @@ class RunSnapshot {
   std::map<std::u16string, std::string> files_;
 };
 
+// Empty when two machines hold the same: every key, every value with its
+// type and bytes, every file with its bytes (the logs included) and every
+// notice shown; else the first difference. Two runs a user could tell apart
+// differ here, or in their exit codes.
+std::string SameOutcome(const MemoryPlatform& a, const MemoryPlatform& b);
+
 }  // namespace tarvox::invariants

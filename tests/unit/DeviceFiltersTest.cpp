@@ -2,6 +2,7 @@
 // per device position, and written pruned or cleared.
 #include <map>
 
+#include "invariants/RunInvariants.h"
 #include "repair/DeviceFilters.h"
 #include "unit/RunFixture.h"
 
@@ -204,6 +205,59 @@ TEST_F(DeviceFiltersTest, ARepairedMachineIsLeftAloneByTheNextRun) {
   EXPECT_EQ(machine_.notices().size(), 1u);  // none more
   EXPECT_EQ(Property(0, u"LowerFilters"), lower);
   EXPECT_EQ(Backup(0, u"LowerFilters_2"), "(none)");
+}
+
+// Service packs copy the class filters into every device: a name that passed
+// once is not looked up again, so a run opens no more keys for 8 devices
+// than for 1.
+TEST(KeptVerdicts, NamesEveryDeviceSharesAreLookedUpOnce) {
+  std::vector<int> key_opens;
+  std::vector<std::string> logs;
+  for (const int devices : {1, 8}) {
+    ResetRunState();
+    MemoryPlatform machine;
+    SeedFilterServices(machine);
+    machine.PutMultiSz(kCdromClassKey, u"LowerFilters", {u"good", u"abc"});
+    machine.PutMultiSz(kCdromClassKey, u"UpperFilters", {u"nodriver", u"ondemand"});
+    for (int n = 0; n < devices; ++n) {
+      machine.AddCdromDevice(u"IDE\\CdRom\\" + std::u16string(1, char16_t(u'0' + n)));
+      machine.PutMultiSz(Device(n), u"LowerFilters", {u"GOOD", u"abc"});
+    }
+    const int before = machine.key_opens();
+    RunAsProcess(machine, u"Tarvox.exe -silent");
+    key_opens.push_back(machine.key_opens() - before);
+    logs.push_back(machine.FileBytes(u"C:\\windows\\Tarvox.log").value_or(""));
+  }
+  EXPECT_EQ(key_opens[0], key_opens[1]);
+  EXPECT_EQ(logs[0], logs[1]);
+}
+
+// A restore moves a file: a name judged on that very file before must be
+// judged again, and the run must leave what a run keeping no verdicts would.
+TEST(KeptVerdicts, RestoreForgetsWhatFilesDecided) {
+  const auto seed = [](MemoryPlatform& machine) {
+    SeedFilterServices(machine);
+    // Its driver is offbak's ".bak" copy, which offbak's restore takes away.
+    const std::u16string key = u"SYSTEM\\CurrentControlSet\\Services\\onbak";
+    machine.PutDword(key, u"Start", 1);
+    machine.PutString(key, u"ImagePath", u"System32\\drivers\\offbak.bak");
+    machine.PutMultiSz(kCdromClassKey, u"LowerFilters", {u"onbak", u"good"});
+    machine.PutMultiSz(kCdromClassKey, u"UpperFilters", {u"offbak"});
+    machine.AddCdromDevice(u"IDE\\CdRom\\0");
+    machine.PutMultiSz(Device(0), u"LowerFilters", {u"onbak", u"good"});
+  };
+  MemoryPlatform kept;
+  seed(kept);
+  RunAsProcess(kept, u"Tarvox.exe -silent");
+  MemoryPlatform judged_each_time;
+  seed(judged_each_time);
+  g_passedNames.SetKeeping(false);
+  RunAsProcess(judged_each_time, u"Tarvox.exe -silent");
+  g_passedNames.SetKeeping(true);
+  EXPECT_EQ(invariants::SameOutcome(kept, judged_each_time), "");
+  EXPECT_EQ(Show(kept.GetValue(kCdromClassKey, u"LowerFilters")),
+            Show(Multi({u"onbak", u"good"})));
+  EXPECT_EQ(Show(kept.GetValue(Device(0), u"LowerFilters")), Show(Multi({u"good"})));
 }
 
 }  // namespace

@@ -2,8 +2,13 @@
 // give: the run still ends as it should, and every list is as read,
 // correctly pruned with its backup, or gone because it was empty. Never a
 // partial value, never a changed list whose content is kept nowhere, and
-// never a name lost because something could not be looked at.
+// never a name lost because something could not be looked at. And the
+// verdicts a run keeps change nothing: the same call failing in a run that
+// judges every name each time it appears leaves the same machine.
+#include <algorithm>
+
 #include "invariants/RunInvariants.h"
+#include "platform/MemoryFold.h"
 #include "repair/CoInstaller.h"
 #include "repair/DeviceFilters.h"
 #include "unit/RunFixture.h"
@@ -76,19 +81,57 @@ std::vector<std::u16string> SeedOddButSoundMachine(MemoryPlatform& machine) {
   return {DeviceKey(0)};
 }
 
-int RunOnce(MemoryPlatform& machine) {
-  return RunAsProcess(machine, u"Tarvox.exe -silent");
+// A run as a process; without `keep_verdicts`, every name is judged each
+// time it appears.
+int RunOnce(MemoryPlatform& machine, bool keep_verdicts = true) {
+  g_passedNames.SetKeeping(keep_verdicts);
+  const int exit_code = RunAsProcess(machine, u"Tarvox.exe -silent");
+  g_passedNames.SetKeeping(true);
+  return exit_code;
 }
 
 using Seed = std::vector<std::u16string> (*)(MemoryPlatform&);
+using Trace = std::vector<MemoryPlatform::Operation>;
+
+// Where in `without` the operation `k` of `with` stands: the same call
+// about the same thing, as often made before. A run that keeps verdicts
+// makes the calls of one that does not, in their order, less each name's
+// lookups after its first pass.
+long SameOperation(const Trace& with, long k, const Trace& without) {
+  const auto same = [&](const MemoryPlatform::Operation& a) {
+    return a.operation == with[k].operation &&
+           memory::Fold(a.subject) == memory::Fold(with[k].subject);
+  };
+  long occurrence = std::count_if(with.begin(), with.begin() + k + 1, same);
+  for (long j = 0; j < static_cast<long>(without.size()); ++j) {
+    if (same(without[j]) && --occurrence == 0) return j;
+  }
+  return -1;
+}
+
+struct CleanRun {
+  MemoryPlatform machine;
+  long start = 0;
+  Trace trace;
+};
+
+void RunClean(Seed seed, bool keep_verdicts, CleanRun* run) {
+  seed(run->machine);
+  run->start = run->machine.operations();
+  run->machine.KeepTrace();
+  ASSERT_EQ(RunOnce(run->machine, keep_verdicts), 0);
+  run->trace = run->machine.trace();
+}
 
 void Sweep(Seed seed) {
-  // The run without a fault, and how many operations it makes.
-  MemoryPlatform clean;
-  seed(clean);
-  const long start = clean.operations();
-  ASSERT_EQ(RunOnce(clean), 0);
-  const long operations = clean.operations() - start;
+  // The run without a fault, both with the verdicts a run keeps and
+  // without them, and the operations each makes.
+  CleanRun clean;
+  CleanRun reference;
+  RunClean(seed, true, &clean);
+  RunClean(seed, false, &reference);
+  ASSERT_EQ(invariants::SameOutcome(clean.machine, reference.machine), "");
+  const long operations = static_cast<long>(clean.trace.size());
   ASSERT_GT(operations, 30);
   // What the registry calls answer, and what file calls answer when a path
   // names no file (15, 123, 267) or cannot be reached (21, 33, 53).
@@ -100,20 +143,35 @@ void Sweep(Seed seed) {
       const invariants::RunSnapshot before(machine, devices);
       machine.FailOperation(machine.operations() + k, error);
       const int exit_code = RunOnce(machine);
+      const bool logged = RunLog.wrote_lines();
       // Only a refused class key may end the run early, and then with -1.
       const bool no_rights =
           exit_code == -1 && error == win::kAccessDenied &&
           machine.FileBytes(g_logDirectory + u"\\TarvoxTmp.log")
               .value_or("")
               .ends_with("Not enough rights. Must login as administrator\r\n");
-      std::string broken = before.CheckRun(machine, nullptr, RunLog.wrote_lines(), true);
+      std::string broken = before.CheckRun(machine, nullptr, logged, true);
       if (broken.empty() && machine.fired_fault()) {
-        broken = before.CheckFaultCostsNoName(clean, machine, *machine.fired_fault(),
-                                              u"C:\\windows");
+        broken = before.CheckFaultCostsNoName(clean.machine, machine,
+                                              *machine.fired_fault(), u"C:\\windows");
+      }
+      // The same call failing in a run that keeps no verdicts leaves the
+      // same machine.
+      const long same = SameOperation(clean.trace, k, reference.trace);
+      if (broken.empty() && same < 0) broken = "no such operation without kept verdicts";
+      if (broken.empty()) {
+        MemoryPlatform without;
+        seed(without);
+        without.FailOperation(without.operations() + same, error);
+        const int without_exit_code = RunOnce(without, false);
+        broken = invariants::SameOutcome(machine, without);
+        if (broken.empty() && without_exit_code != exit_code) broken = "exit codes differ";
+        if (!broken.empty()) broken = "with and without kept verdicts: " + broken;
       }
       if ((exit_code != 0 && !no_rights) || !broken.empty()) {
-        ADD_FAILURE() << "operation " << k << " failing with " << error
-                      << ": exit code " << exit_code << "; " << broken;
+        ADD_FAILURE() << "operation " << k << " (" << clean.trace[k].operation
+                      << ") failing with " << error << ": exit code " << exit_code
+                      << "; " << broken;
         return;
       }
     }

@@ -11,6 +11,7 @@
 #include "platform/MemoryPlatform.h"
 #include "platform/RunState.h"
 #include "repair/KeyFilterList.h"
+#include "services/PassedNames.h"
 
 namespace tarvox::testing {
 
@@ -69,6 +70,7 @@ inline void ResetRunState() {
   g_changesMade = 0;
   g_systemRoot.clear();
   g_logDirectory.clear();
+  g_passedNames.Forget();
 }
 
 // Runs the tool on `machine` as a new process would, and gives its exit

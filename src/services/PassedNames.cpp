@@ -1,0 +1,31 @@
+#include "services/PassedNames.h"
+
+#include "multisz/Names.h"
+
+namespace tarvox {
+namespace {
+
+std::u16string Folded(std::u16string_view name) {
+  std::u16string folded(name);
+  for (char16_t& unit : folded) unit = FoldAsciiLetter(unit);
+  return folded;
+}
+
+}  // namespace
+
+PassedNames g_passedNames;
+
+bool PassedNames::Has(std::u16string_view name) const {
+  return keeping_ && names_.count(Folded(name)) != 0;
+}
+
+void PassedNames::Add(std::u16string_view name) {
+  if (keeping_) names_.insert(Folded(name));
+}
+
+void PassedNames::SetKeeping(bool keeping) {
+  keeping_ = keeping;
+  names_.clear();
+}
+
+}  // namespace tarvox
