@@ -7,8 +7,9 @@
 # filters ("shared", as on real machines), each with ImagePaths
 # "\SystemRoot\System32\drivers\<name>.sys" or "System32\DRIVERS\<name>.sys"
 # ("-DRV"). At S = 4000, D = 64 Tarvox.exe is also timed as a process under
-# Wine, against a bare start in the same prefix and the same run. Not a
-# test: it runs for minutes, and its times are this machine's.
+# Wine, each run followed by a bare start in the same prefix, and with the
+# devices alone (no filter list at all). Not a test: it runs for minutes, and
+# its times are this machine's.
 #
 #   bash scripts/benchmark.sh [memory|wine]...   (both when none is named)
 set -euo pipefail
@@ -76,10 +77,10 @@ for backend in "${backends[@]}"; do
         # shellcheck disable=SC2086
         in_fresh_prefix $row </dev/null
       done
-      echo "Tarvox.exe as a process, against a bare start on the same prefix before it was seeded:"
+      echo "Tarvox.exe as a process, medians of 9 runs, each followed by a bare start:"
       for shape in "" --shared --drivers "--shared --drivers"; do
         # shellcheck disable=SC2086
-        in_fresh_prefix --exe "$exe" $shape 4000 64 </dev/null | grep '^Tarvox.exe'
+        in_fresh_prefix --exe "$exe" $shape 4000 64 </dev/null | grep ' S = '
       done
       ;;
     *) echo "unknown backend: $backend" >&2; exit 2 ;;
