@@ -43,10 +43,10 @@
 #ifdef _WIN32
 #include <windows.h>
 #include <psapi.h>
-#include "platform/Win32Platform.h"
+#include "platform/win32/Win32Platform.h"
 #else
 #include <sys/resource.h>
-#include "platform/MemoryPlatform.h"
+#include "platform/memory/MemoryPlatform.h"
 #endif
 
 namespace tarvox::bench {

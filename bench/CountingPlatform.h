@@ -95,6 +95,10 @@ class CountingPlatform final : public Platform {
                            std::uint32_t size) override {
     return Timed(Call::kDevice, [&] { return os_.SetDeviceProperty(set, index, property, data, size); });
   }
+  Status DeviceInstanceId(DeviceSetHandle set, std::uint32_t index,
+                          std::u16string* id) override {
+    return Timed(Call::kDevice, [&] { return os_.DeviceInstanceId(set, index, id); });
+  }
   void CloseDevices(DeviceSetHandle set) override {
     const auto start = std::chrono::steady_clock::now();
     os_.CloseDevices(set);
@@ -135,6 +139,8 @@ class CountingPlatform final : public Platform {
 
   // Every run of the benchmark is let in.
   Status CreateNamedMutex(std::u16string_view) override { return win::kSuccess; }
+  Status FindNamedMutex(std::u16string_view name) override { return os_.FindNamedMutex(name); }
+  bool IsAdministrator() override { return os_.IsAdministrator(); }
   std::uint32_t OsMajorVersion() override { return os_.OsMajorVersion(); }
   std::optional<std::u16string> ReadEnvironment(std::u16string_view name) override {
     return os_.ReadEnvironment(name);

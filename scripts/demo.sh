@@ -12,7 +12,7 @@ mkdir -p build/logs
 echo "Building Tarvox.exe (mingw-w64, Release)..."
 for step in configure build; do
   if [ $step = configure ]; then set -- cmake --preset windows
-  else set -- cmake --build --preset windows --target Tarvox launch; fi
+  else set -- cmake --build --preset windows --target Tarvox TarvoxCheck launch; fi
   "$@" >"build/logs/demo-$step.log" 2>&1 ||
     { cat "build/logs/demo-$step.log"; exit 1; }
 done
@@ -28,7 +28,7 @@ trap 'wineserver -k >/dev/null 2>&1; wineserver -w >/dev/null 2>&1' EXIT
 # The product folder, with the tool in it, as an installer leaves it.
 product_unix="$WINEPREFIX/drive_c/Program Files/Orvane"
 mkdir -p "$product_unix"
-cp build/windows/Tarvox.exe "$product_unix/"
+cp build/windows/Tarvox.exe build/windows/TarvoxCheck.exe "$product_unix/"
 system32="$WINEPREFIX/drive_c/windows/system32"
 printf 'MZ' >"$system32/drivers/goodflt.sys"
 printf 'MZ' >"$system32/drivers/offflt.sys"
@@ -101,6 +101,11 @@ show_log() {
   done
   [ -n "$shown" ] || echo "(no log file: the run wrote no line, so none is kept)"
 }
+run_check() {
+  echo '$ "C:\Program Files\Orvane\TarvoxCheck.exe"'
+  wine build/windows/launch.exe 'C:\Program Files\Orvane\TarvoxCheck.exe' \
+    </dev/null 2>/dev/null | tr -d '\r'
+}
 run_tarvox() {
   echo '$ "C:\Program Files\Orvane\Tarvox.exe" -silent'
   wine build/windows/launch.exe 'C:\Program Files\Orvane\Tarvox.exe' -silent \
@@ -124,6 +129,9 @@ echo "===== Registry before the run"
 show_registry
 show_drivers
 echo
+echo "===== What TarvoxCheck.exe foresees (it changes nothing)"
+run_check
+echo
 echo "===== First run"
 run_tarvox
 echo
@@ -143,3 +151,6 @@ if [ "$(cat "$product_unix/Tarvox.log" 2>/dev/null | md5sum)" = "$before" ] &&
 else
   show_log
 fi
+echo
+echo "===== TarvoxCheck.exe after the repair"
+run_check

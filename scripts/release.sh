@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Makes the release of the commit that is checked out, into dist/:
-#   Tarvox-<version>-x64.zip  Tarvox.exe, README.md and LOG-LINES.txt
-#   Tarvox.exe                the exe of the zip, for a check without unzipping
-#   SHA256SUMS                sha256sum lines for the zip and the exe
+#   Tarvox-<version>-x64.zip  Tarvox.exe, TarvoxCheck.exe, README.md and
+#                             LOG-LINES.txt
+#   Tarvox.exe, TarvoxCheck.exe
+#                             the exes of the zip, for a check without unzipping
+#   SHA256SUMS                sha256sum lines for the zip and the exes
 # <version> is the one of the project() line of CMakeLists.txt.
 #
 # Whoever ships Tarvox.exe must be able to rebuild it and find the same bytes,
@@ -35,12 +37,15 @@ unset CFLAGS CXXFLAGS CPPFLAGS LDFLAGS RCFLAGS
 
 mkdir -p build/logs
 rm -rf build/release
-for step in configure build check; do
+for step in configure build check check-tool; do
   case $step in
     configure) set -- cmake --preset release ;;
     build) set -- cmake --build --preset release ;;
     check) set -- tests/wine/check-exe.sh x86_64-w64-mingw32-objdump \
       x86_64-w64-mingw32-windres build/release/Tarvox.exe "$version" ;;
+    check-tool) set -- tests/wine/check-exe.sh x86_64-w64-mingw32-objdump \
+      x86_64-w64-mingw32-windres build/release/TarvoxCheck.exe "$version" \
+      "Windows CUI" Kestrow.Orvane.TarvoxCheck ;;
   esac
   "$@" >"build/logs/release-$step.log" 2>&1 ||
     { cat "build/logs/release-$step.log"; fail "$step failed: $*"; }
@@ -51,7 +56,7 @@ done
 # CR LF line ends, for Notepad on any Windows.
 package=build/release/package
 mkdir -p "$package"
-cp build/release/Tarvox.exe "$package/Tarvox.exe"
+cp build/release/Tarvox.exe build/release/TarvoxCheck.exe "$package/"
 git show "HEAD:README.md" >"$package/README.md"
 git show "HEAD:packaging/LOG-LINES.txt" | sed 's/$/\r/' >"$package/LOG-LINES.txt"
 
@@ -59,7 +64,8 @@ zip=Tarvox-$version-x64.zip
 rm -rf dist
 mkdir dist
 python3 - "dist/$zip" "$commit_time" \
-  "$package/Tarvox.exe" "$package/README.md" "$package/LOG-LINES.txt" <<'EOF'
+  "$package/Tarvox.exe" "$package/TarvoxCheck.exe" "$package/README.md" \
+  "$package/LOG-LINES.txt" <<'EOF'
 import os, sys, time, zipfile
 
 out, epoch, *members = sys.argv[1:]
@@ -75,8 +81,8 @@ with zipfile.ZipFile(out, "w") as archive:
         with open(path, "rb") as member:
             archive.writestr(info, member.read(), compresslevel=9)
 EOF
-cp "$package/Tarvox.exe" dist/Tarvox.exe
-(cd dist && sha256sum "$zip" Tarvox.exe >SHA256SUMS)
+cp "$package/Tarvox.exe" "$package/TarvoxCheck.exe" dist/
+(cd dist && sha256sum "$zip" Tarvox.exe TarvoxCheck.exe >SHA256SUMS)
 
 echo "Tarvox $version, commit $commit:"
 ls -l dist

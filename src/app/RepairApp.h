@@ -2,11 +2,9 @@
 #pragma once
 
 #include "platform/Platform.h"
+#include "repair/RepairChecks.h"
 
 namespace tarvox {
-
-inline constexpr std::u16string_view kSingleInstanceMutexName =
-    u"TarvoxAppSingleIstanceMutex";
 
 class RepairApp {
  public:

@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "app/RepairApp.h"
-#include "platform/Win32Platform.h"
+#include "platform/win32/Win32Platform.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   tarvox::Win32Platform os;

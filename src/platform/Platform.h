@@ -144,6 +144,10 @@ class Platform {
   virtual Status SetDeviceProperty(DeviceSetHandle set, std::uint32_t index,
                                    std::uint32_t property, const void* data,
                                    std::uint32_t size) = 0;
+  // SetupDiGetDeviceInstanceIdW: the device's instance id, as
+  // "ROOT\CDROM\0000", by which support staff and Device Manager know it.
+  virtual Status DeviceInstanceId(DeviceSetHandle set, std::uint32_t index,
+                                  std::u16string* id) = 0;
   // SetupDiDestroyDeviceInfoList.
   virtual void CloseDevices(DeviceSetHandle set) = 0;
 
@@ -204,6 +208,14 @@ class Platform {
   // GetLastError: 183 when the mutex existed already. The handle is held
   // until the process ends.
   virtual Status CreateNamedMutex(std::u16string_view name) = 0;
+  // OpenMutexW for synchronisation only: 0 when a mutex of that name exists
+  // (a handle to it is not kept), 2 when none does. Unlike CreateNamedMutex
+  // it never makes one, so it never keeps a repair from starting.
+  virtual Status FindNamedMutex(std::u16string_view name) = 0;
+  // Whether the process has administrator rights: its token holds the
+  // Administrators group, enabled (CheckTokenMembership). Not elevated under
+  // User Account Control means no.
+  virtual bool IsAdministrator() = 0;
   // dwMajorVersion from GetVersionExW with a 276-byte OSVERSIONINFOW; 0 when
   // the call fails.
   virtual std::uint32_t OsMajorVersion() = 0;

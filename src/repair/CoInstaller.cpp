@@ -6,6 +6,7 @@
 #include "multisz/MultiSz.h"
 #include "platform/RegKey.h"
 #include "platform/RunState.h"
+#include "repair/RunObserver.h"
 #include "services/FilePresence.h"
 
 namespace tarvox {
@@ -25,8 +26,9 @@ std::u16string CoInstallerFileName(std::u16string_view entry) {
 
 int CheckCoInstaller(Platform& os) {
   RegKey key(os);
-  if (key.Open(kCoDeviceInstallersKey,
-               win::kKeyQueryValue | win::kKeySetValue) != win::kSuccess) {
+  if (const Status opened =
+          key.Open(kCoDeviceInstallersKey, win::kKeyQueryValue | win::kKeySetValue)) {
+    if (g_runObserver != nullptr) g_runObserver->CoInstallerNotRead(opened);
     RunLog << Message::kCouldNotOpenKey << kEndLine;
     RunLog << kCoDeviceInstallersKey << kEndLine;
     return 0;
@@ -39,8 +41,9 @@ int CheckCoInstaller(Platform& os) {
   // one larger than the buffer, after which Windows leaves the buffer's
   // content undefined. Either is passed over. Any other type is read as a
   // list as it stands.
-  if (QueryValueZeroFill(key, kCdromClassGuid, &type, list.data(), &size) !=
-      win::kSuccess) {
+  if (const Status read =
+          QueryValueZeroFill(key, kCdromClassGuid, &type, list.data(), &size)) {
+    if (g_runObserver != nullptr) g_runObserver->CoInstallerNotRead(read);
     return 0;
   }
 
@@ -50,15 +53,25 @@ int CheckCoInstaller(Platform& os) {
       entries.begin(), entries.end(), [](const std::u16string& entry) {
         return entry.find(kProductCoInstallerMarker) != std::u16string::npos;
       });
-  if (product == entries.end()) return 0;
+  if (product == entries.end()) {
+    if (g_runObserver != nullptr) g_runObserver->CoInstaller(u"", u"", kNotAsked);
+    return 0;
+  }
   const std::u16string file_name = CoInstallerFileName(*product);
-  if (file_name.empty()) return 0;
+  const auto tell = [&](std::u16string_view dll, int present) {
+    if (g_runObserver != nullptr) g_runObserver->CoInstaller(*product, dll, present);
+    return present;
+  };
+  if (file_name.empty()) {
+    tell(u"", kNotAsked);
+    return 0;
+  }
   // Without the Windows folder the DLL cannot be looked for (its path would
   // land in whatever drive is current), and a DLL that cannot be seen may
   // be there: either way the entry is not judged.
-  if (g_systemRoot.empty()) return kCannotTell;
-  const int present =
-      LookForFile(os, g_systemRoot + u"\\system32\\" + file_name);
+  if (g_systemRoot.empty()) return tell(u"", kCannotTell);
+  const std::u16string dll = g_systemRoot + u"\\system32\\" + file_name;
+  const int present = tell(dll, LookForFile(os, dll));
   if (present != 0) return present;
 
   MultiSzRemove(&list, product->c_str());

@@ -6,9 +6,14 @@
 #include "multisz/Names.h"
 #include "platform/RegKey.h"
 #include "platform/RunState.h"
+#include "repair/RunObserver.h"
 
 namespace tarvox {
 namespace {
+
+std::u16string PropertyValueName(std::uint32_t property) {
+  return property == win::kSpdrpLowerFilters ? u"LowerFilters" : u"UpperFilters";
+}
 
 // Value names hold at most 16,383 units: with the NUL, every name fits, so
 // no name too long for the buffer can end the scan before a backup's name.
@@ -27,9 +32,7 @@ std::u16string BackupKeyPath(int number) {
 // folds more than A to Z; asking it for the exact name covers the rest.
 std::u16string DeviceBackupValueName(const RegKey& key,
                                      std::uint32_t property) {
-  const std::u16string_view list = property == win::kSpdrpLowerFilters
-                                       ? u"LowerFilters"
-                                       : u"UpperFilters";
+  const std::u16string list = PropertyValueName(property);
   const std::u16string first = std::u16string(list) + u"_1";
   const std::u16string latest = std::u16string(list) + u"_2";
   if (ValueExists(key, first) != 0) return latest;
@@ -87,15 +90,22 @@ void RepairEachDevice(Platform& os, std::uint32_t property,
                         : os.SetDeviceProperty(devices.set(), devices.index(),
                                                property, nullptr, 0);
     };
+    if (g_runObserver != nullptr) {
+      ListPlace place{{}, PropertyValueName(property), number, {}, property};
+      os.DeviceInstanceId(devices.set(), devices.index(), &place.device_id);
+      g_runObserver->Place(place);
+    }
     ListAsRead read;
     // A list that does not fit the buffer leaves the buffer undefined: such
     // a device is passed over, as one without a list.
-    if (os.GetDeviceProperty(devices.set(), devices.index(), property,
-                             &read.type, read.stored.data(), MultiSz::kBytes,
-                             &read.size) != win::kSuccess) {
+    if (const Status status = os.GetDeviceProperty(
+            devices.set(), devices.index(), property, &read.type,
+            read.stored.data(), MultiSz::kBytes, &read.size)) {
+      if (g_runObserver != nullptr) g_runObserver->NotRead(status, false);
       continue;
     }
     SingleStringToList(&read);
+    if (g_runObserver != nullptr) g_runObserver->Read(read);
     if (MultiSzLength(&read.list) == 0) continue;  // no name: nothing to do
 
     MultiSz working;

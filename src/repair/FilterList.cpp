@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "repair/RunObserver.h"
 #include "services/DriverFile.h"
 #include "services/PassedNames.h"
 #include "services/Services.h"
@@ -40,6 +41,30 @@ void SingleStringToList(ListAsRead* read) {
       DataAfter(*read, static_cast<std::size_t>(end - units.begin()) * 2);
 }
 
+namespace {
+
+// Asks the questions about one name, in their order, as far as its answers
+// let them go.
+void JudgeName(Platform& os, NameFinding* found) {
+  // A name that passed every question earlier in the run passes again:
+  // nothing it was judged on has changed since.
+  if (g_passedNames.Has(found->name)) {
+    found->passed_earlier = true;
+    return;
+  }
+  // Each service's key is opened once for its name, for all three
+  // questions.
+  RegKey service(os);
+  found->exists = OpenService(os, found->name, &service);
+  // A service reported missing goes; one not looked up is not judged.
+  if (found->exists != 1) return;
+  found->enabled = IsServiceEnabled(service, u"Start", &found->start);
+  found->driver = CheckDriverFile(os, found->name, service, &found->driver_file);
+  if (found->enabled == 1 && found->driver == 1) g_passedNames.Add(found->name);
+}
+
+}  // namespace
+
 bool PruneFilterList(Platform& os, const MultiSz& as_read, MultiSz* working) {
   bool changed = false;
   const auto remove = [&](const std::u16string& name) {
@@ -47,23 +72,11 @@ bool PruneFilterList(Platform& os, const MultiSz& as_read, MultiSz* working) {
     changed = true;
   };
   for (const std::u16string& name : MultiSzEntries(as_read)) {
-    // A name that passed every question earlier in the run passes again:
-    // nothing it was judged on has changed since.
-    if (g_passedNames.Has(name)) continue;
-    // Each service's key is opened once for its name, for all three
-    // questions.
-    RegKey service(os);
-    const int exists = OpenService(os, name, &service);
-    if (exists == 0) {
-      remove(name);
-      continue;
-    }
-    if (exists != 1) continue;  // not looked up: not judged, it stays
-    const int enabled = IsServiceEnabled(service, u"Start");
-    if (enabled == 0) remove(name);
-    const int driver = CheckDriverFile(os, name, service);
-    if (driver == 0) remove(name);
-    if (enabled == 1 && driver == 1) g_passedNames.Add(name);
+    NameFinding found;
+    found.name = name;
+    JudgeName(os, &found);
+    if (g_runObserver != nullptr) g_runObserver->Judged(found);
+    if (found.exists == 0 || found.enabled == 0 || found.driver == 0) remove(name);
   }
   return changed;
 }

@@ -4,6 +4,7 @@
 
 #include "log/RunLog.h"
 #include "repair/FilterList.h"
+#include "repair/RunObserver.h"
 
 namespace tarvox {
 namespace {
@@ -25,9 +26,15 @@ std::u16string BackupValueName(const RegKey& key,
 
 int RepairFilterListInKey(Platform& os, const FilterListKey& where,
                           std::u16string_view valueName) {
+  if (g_runObserver != nullptr) {
+    g_runObserver->Place({std::u16string(where.path), std::u16string(valueName), -1, {}, 0});
+  }
   RegKey key(os);
   const Status opened =
       key.Open(where.path, win::kKeyQueryValue | win::kKeySetValue);
+  if (opened != win::kSuccess && g_runObserver != nullptr) {
+    g_runObserver->NotRead(opened, true);
+  }
   if (opened == win::kAccessDenied && where.ends_run_when_denied) {
     RunLog << Message::kNotEnoughRights << kEndLine;
     os.EndProcess(-1);
@@ -41,11 +48,13 @@ int RepairFilterListInKey(Platform& os, const FilterListKey& where,
   // A value that is missing or larger than the buffer is left alone.
   ListAsRead read;
   read.size = MultiSz::kBytes;
-  if (QueryValueZeroFill(key, valueName, &read.type, read.stored.data(),
-                         &read.size) != win::kSuccess) {
+  if (const Status status = QueryValueZeroFill(key, valueName, &read.type,
+                                               read.stored.data(), &read.size)) {
+    if (g_runObserver != nullptr) g_runObserver->NotRead(status, false);
     return 0;
   }
   SingleStringToList(&read);
+  if (g_runObserver != nullptr) g_runObserver->Read(read);
   // Before a change that loses what was stored, the value as read is saved;
   // when it cannot be, the value is left as read, for its content would be
   // kept nowhere.

@@ -149,30 +149,38 @@ int CheckDriverFile(Platform& os, std::u16string_view serviceName) {
 }
 
 int CheckDriverFile(Platform& os, std::u16string_view serviceName,
-                    const RegKey& service) {
+                    const RegKey& service, DriverFileFinding* finding) {
+  DriverFileFinding found;
+  const auto answer = [&](int result) {
+    if (finding != nullptr) *finding = found;
+    return result;
+  };
   std::u16string imagePath;
   // A service key or ImagePath that cannot be read says nothing about where
   // the driver lies: the name is not judged by its file.
-  if (ReadServiceValue(service, u"ImagePath", &imagePath) != 1) return kCannotTell;
+  if (ReadServiceValue(service, u"ImagePath", &imagePath) != 1) return answer(kCannotTell);
+  found.image_path_read = true;
   const DriverFileLocation driver =
       LocateDriverFile(imagePath, serviceName, g_systemRoot);
-  if (driver.form == ImagePathForm::kUnknown) return kCannotTell;
+  found.form = driver.form;
+  found.path = driver.path;
+  if (driver.form == ImagePathForm::kUnknown) return answer(kCannotTell);
   // Present, or a file that cannot be seen: nothing to log, nothing to
   // restore.
-  if (const int present = LookForFile(os, driver.path); present != 0) {
-    return present;
-  }
+  found.present = LookForFile(os, driver.path);
+  if (found.present != 0) return answer(found.present);
 
   if (driver.form == ImagePathForm::kDefault) {
     RunLog << Message::kNoImagePathDriverMissing << serviceName << kEndLine;
-    return RestoreDriverFromBackup(os, driver.path);
+    found.restored = RestoreDriverFromBackup(os, driver.path);
+    return answer(found.restored);
   }
   RunLog << Message::kDriverFileMissing << driver.path << kEndLine;
-  const int restored = RestoreDriverFromBackup(os, driver.path);
-  if (restored == 1) {
+  found.restored = RestoreDriverFromBackup(os, driver.path);
+  if (found.restored == 1) {
     RunLog << driver.path << Message::kConvertedFromBak << kEndLine;
   }
-  return restored;
+  return answer(found.restored);
 }
 
 }  // namespace tarvox

@@ -71,9 +71,18 @@ int FileErrorCause(Status error);
 // each missing file and each restore, and raises g_changesMade for a
 // restore.
 int CheckDriverFile(Platform& os, std::u16string_view serviceName);
+
+// What the driver-file check found, for a report.
+struct DriverFileFinding {
+  bool image_path_read = false;  // the service's ImagePath could be read
+  ImagePathForm form = ImagePathForm::kUnknown;
+  std::u16string path;   // where the driver was looked for
+  int present = 0;       // FilePresence of the first look (when it was made)
+  int restored = 0;      // RestoreDriverFromBackup's result, when it was tried
+};
 // The same, with the service's key from OpenService.
 int CheckDriverFile(Platform& os, std::u16string_view serviceName,
-                    const RegKey& service);
+                    const RegKey& service, DriverFileFinding* finding = nullptr);
 
 // Renames the backup copy of the missing file at `path` to `path`: 1 when
 // that succeeded (g_changesMade raised); 0 when the backup is reported

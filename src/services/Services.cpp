@@ -96,11 +96,15 @@ int ServiceExists(Platform& os, std::u16string_view serviceName) {
   return OpenService(os, serviceName, &service);
 }
 
-int IsServiceEnabled(const RegKey& service, std::u16string_view valueName) {
+int IsServiceEnabled(const RegKey& service, std::u16string_view valueName,
+                     StartTypeFinding* finding) {
   if (!service.is_open()) return kCannotTell;
   std::uint32_t start = 0;
   std::uint32_t size = kStartTypeBytes;
   const Status status = service.QueryValue(valueName, nullptr, &start, &size);
+  if (finding != nullptr && (status == win::kSuccess || status == win::kMoreData)) {
+    *finding = {true, size, size == kStartTypeBytes ? start : 0};
+  }
   if (status == win::kFileNotFound) return 0;
   // Too long for a start type: the query says how long, and anything but 4
   // bytes is no start type. A failure that reports no size says nothing.

@@ -62,8 +62,16 @@ int ReadServiceValue(Platform& os, std::u16string_view serviceName,
 // unless the key refuses that (then it is closed, and the questions below
 // answer as for a key that cannot be opened).
 int OpenService(Platform& os, std::u16string_view serviceName, RegKey* service);
+// What the start-type query found, for a report: whether a value was there,
+// its size, and the number when it was 4 bytes.
+struct StartTypeFinding {
+  bool there = false;
+  std::uint32_t size = 0;
+  std::uint32_t number = 0;
+};
 // IsServiceEnabled and ReadServiceValue on a service key from OpenService.
-int IsServiceEnabled(const RegKey& service, std::u16string_view valueName);
+int IsServiceEnabled(const RegKey& service, std::u16string_view valueName,
+                     StartTypeFinding* finding = nullptr);
 int ReadServiceValue(const RegKey& service, std::u16string_view valueName,
                      std::u16string* out);
 

@@ -142,8 +142,13 @@ TEST_F(DeviceContract, SetHoldsEveryCdromDeviceInKeyOrder) {
   const DeviceSetHandle set = os_.OpenCdromDevices();
   ASSERT_NE(set, kNoDeviceSet);
   std::vector<std::u16string> lists;
+  std::vector<std::u16string> ids;
   std::uint32_t index = 0;
   for (; os_.EnumDevice(set, index); ++index) {
+    std::u16string id;
+    ASSERT_EQ(os_.DeviceInstanceId(set, index, &id), win::kSuccess);
+    for (auto& unit : id) unit = (unit >= u'a' && unit <= u'z') ? unit - 32 : unit;
+    ids.push_back(id);
     std::array<char16_t, 1024> buffer{};
     std::uint32_t type = 0;
     std::uint32_t bytes = 0;
@@ -153,6 +158,10 @@ TEST_F(DeviceContract, SetHoldsEveryCdromDeviceInKeyOrder) {
     lists.emplace_back(buffer.data());
   }
   EXPECT_EQ(lists, (std::vector<std::u16string>{u"first", u"second", u"third"}));
+  EXPECT_EQ(ids, (std::vector<std::u16string>{u"ROOT\\CDROM\\0000", u"ROOT\\CDROM\\0001",
+                                               u"ROOT\\CDROM\\0002"}));
+  std::u16string none;
+  EXPECT_EQ(os_.DeviceInstanceId(set, index, &none), win::kNoMoreItems);
   EXPECT_FALSE(os_.EnumDevice(set, index + 1));
   os_.CloseDevices(set);
 }

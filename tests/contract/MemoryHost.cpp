@@ -2,7 +2,7 @@
 #include <string>
 
 #include "contract/ContractHost.h"
-#include "platform/MemoryPlatform.h"
+#include "platform/memory/MemoryPlatform.h"
 
 namespace tarvox::contract {
 namespace {

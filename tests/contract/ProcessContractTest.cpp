@@ -36,6 +36,20 @@ TEST_F(Contract, NamedMutexReportsThatItExistsOnTheSecondCreate) {
   EXPECT_EQ(os_.CreateNamedMutex(u"TarvoxContractOtherMutex"), win::kSuccess);
 }
 
+// The check looks for a repair under way without making the mutex, which
+// would keep a repair from starting.
+TEST_F(Contract, NamedMutexIsFoundWithoutBeingMade) {
+  const std::u16string name = u"TarvoxContractFoundMutex";
+  EXPECT_EQ(os_.FindNamedMutex(name), win::kFileNotFound);
+  EXPECT_EQ(os_.FindNamedMutex(name), win::kFileNotFound);
+  EXPECT_EQ(os_.CreateNamedMutex(name), win::kSuccess);
+  EXPECT_EQ(os_.FindNamedMutex(name), win::kSuccess);
+}
+
+// The tests run as administrator, as Wine's user is and the in-memory
+// machine is unless told otherwise.
+TEST_F(Contract, TestsRunWithAdministratorRights) { EXPECT_TRUE(os_.IsAdministrator()); }
+
 TEST_F(Contract, EnvironmentGivesTheWindowsFolderAndNothingForUnsetNames) {
   const auto root = os_.ReadEnvironment(u"SystemRoot");
   ASSERT_TRUE(root.has_value());

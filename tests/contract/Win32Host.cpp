@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "contract/ContractHost.h"
-#include "platform/Win32Platform.h"
+#include "platform/win32/Win32Platform.h"
 #include "wine/WinTestSupport.h"
 
 namespace tarvox::contract {

@@ -16,9 +16,11 @@
 #include <vector>
 
 #include "app/RepairApp.h"
+#include "check/CheckRun.h"
 #include "invariants/RunInvariants.h"
 #include "log/RunLog.h"
-#include "platform/MemoryPlatform.h"
+#include "platform/memory/MemoryPlatform.h"
+#include "platform/overlay/OverlayPlatform.h"
 #include "platform/RunState.h"
 #include "repair/CoInstaller.h"
 #include "repair/DeviceFilters.h"
@@ -266,6 +268,47 @@ Decoded Decode(const std::uint8_t* data, std::size_t size, MemoryPlatform& machi
 }  // namespace
 
 
+// The check of the same machine changes nothing, and foresees the run:
+// its changes carried out on a copy leave what the run left (logs aside),
+// its log lines are the ones the run added, and it asks for a reboot when
+// the run showed the notice or ran silently.
+void CheckPredictsTheRun(const std::uint8_t* data, std::size_t size,
+                         const MemoryPlatform& run, int run_exit_code) {
+  MemoryPlatform checked;
+  Decode(data, size, checked);
+  MemoryPlatform untouched;
+  Decode(data, size, untouched);
+  tarvox::RunLog.Close();
+  tarvox::g_systemRoot.clear();
+  const tarvox::check::CheckOutcome outcome = tarvox::check::RunCheck(checked);
+  if (std::string changed = tarvox::invariants::SameOutcome(checked, untouched);
+      !changed.empty()) {
+    Fail("the check changed the machine: " + changed);
+  }
+  if ((outcome.exit_code == tarvox::check::kCannotCheck) != (run_exit_code == -1)) {
+    Fail("the check foresaw exit code " + std::to_string(outcome.exit_code) +
+         ", the run ended with " + std::to_string(run_exit_code));
+  }
+  MemoryPlatform predicted;
+  Decode(data, size, predicted);
+  tarvox::OverlayPlatform::Replay(outcome.report.changes, predicted);
+  if (std::string differs = tarvox::invariants::SameOutcome(predicted, run, false);
+      !differs.empty()) {
+    Fail("the check's prediction is not the run: " + differs);
+  }
+  if (!run.notices().empty() && !outcome.report.reboot) {
+    Fail("the run asked for a reboot the check did not foresee");
+  }
+  std::string logged;
+  for (const auto& path : run.AllFiles()) {
+    const std::string bytes = run.FileBytes(path).value_or("");
+    if (path.ends_with(u"Tarvox.log") || path.ends_with(u"TarvoxTmp.log")) logged += bytes;
+  }
+  if (logged.find(outcome.report.log_bytes) == std::string::npos) {
+    Fail("the check's log lines are not the run's");
+  }
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   MemoryPlatform machine;
   const Decoded decoded = Decode(data, size, machine);
@@ -295,6 +338,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       !differs.empty()) {
     Fail("kept verdicts change what a run leaves: " + differs);
   }
+  CheckPredictsTheRun(data, size, machine, exit_code);
 
   const tarvox::invariants::RunSnapshot repaired(machine, devices);
   Run(machine);

@@ -5,7 +5,7 @@
 
 #include "multisz/MultiSz.h"
 #include "multisz/Names.h"
-#include "platform/MemoryFold.h"
+#include "platform/memory/MemoryFold.h"
 #include "repair/CoInstaller.h"
 #include "repair/DeviceFilters.h"
 #include "repair/KeyFilterList.h"
@@ -495,7 +495,7 @@ std::string RunSnapshot::CheckNothingRepaired(const MemoryPlatform& after) const
   return "";
 }
 
-std::string SameOutcome(const MemoryPlatform& a, const MemoryPlatform& b) {
+std::string SameOutcome(const MemoryPlatform& a, const MemoryPlatform& b, bool logs) {
   const auto values = [](const MemoryPlatform& machine) {
     std::map<std::pair<std::u16string, std::u16string>, std::pair<std::u16string, Stored>> all;
     for (const auto& at : machine.AllValues()) {
@@ -516,9 +516,12 @@ std::string SameOutcome(const MemoryPlatform& a, const MemoryPlatform& b) {
     }
   }
   if (a.AllKeys() != b.AllKeys()) return "keys differ";
-  const auto files = [](const MemoryPlatform& machine) {
+  const auto files = [&](const MemoryPlatform& machine) {
     std::map<std::u16string, std::string> all;
-    for (const auto& path : machine.AllFiles()) all[path] = machine.FileBytes(path).value_or("");
+    for (const auto& path : machine.AllFiles()) {
+      if (!logs && IsLogFile(Fold(path))) continue;
+      all[path] = machine.FileBytes(path).value_or("");
+    }
     return all;
   };
   const auto fa = files(a);
@@ -530,6 +533,7 @@ std::string SameOutcome(const MemoryPlatform& a, const MemoryPlatform& b) {
     }
     return "a file is there in one only";
   }
+  if (!logs) return "";
   if (a.notices().size() != b.notices().size()) return "notices differ";
   for (std::size_t n = 0; n < a.notices().size(); ++n) {
     const auto& x = a.notices()[n];

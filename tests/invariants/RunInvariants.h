@@ -30,7 +30,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/MemoryPlatform.h"
+#include "platform/memory/MemoryPlatform.h"
 
 namespace tarvox::invariants {
 
@@ -112,9 +112,11 @@ class RunSnapshot {
 };
 
 // Empty when two machines hold the same: every key, every value with its
-// type and bytes, every file with its bytes (the logs included) and every
-// notice shown; else the first difference. Two runs a user could tell apart
-// differ here, or in their exit codes.
-std::string SameOutcome(const MemoryPlatform& a, const MemoryPlatform& b);
+// type and bytes, every file with its bytes and every notice shown; else the
+// first difference. Two runs a user could tell apart differ here, or in
+// their exit codes. Without `logs`, the log files and notices are not
+// compared.
+std::string SameOutcome(const MemoryPlatform& a, const MemoryPlatform& b,
+                        bool logs = true);
 
 }  // namespace tarvox::invariants

@@ -8,7 +8,7 @@
 #include <algorithm>
 
 #include "invariants/RunInvariants.h"
-#include "platform/MemoryFold.h"
+#include "platform/memory/MemoryFold.h"
 #include "repair/CoInstaller.h"
 #include "repair/DeviceFilters.h"
 #include "unit/RunFixture.h"

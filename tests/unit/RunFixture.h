@@ -8,7 +8,7 @@
 
 #include "app/RepairApp.h"
 #include "log/RunLog.h"
-#include "platform/MemoryPlatform.h"
+#include "platform/memory/MemoryPlatform.h"
 #include "platform/RunState.h"
 #include "repair/KeyFilterList.h"
 #include "services/PassedNames.h"

@@ -5,7 +5,7 @@
 
 #include "log/RunLog.h"
 #include "platform/RunState.h"
-#include "platform/Win32Platform.h"
+#include "platform/win32/Win32Platform.h"
 #include "services/DriverFile.h"
 #include "wine/WinTestSupport.h"
 

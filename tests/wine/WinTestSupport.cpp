@@ -281,4 +281,47 @@ ProgramEnd RunProgram(const std::wstring& command_line, DWORD timeout_ms,
   return end;
 }
 
+ProgramEnd RunConsoleProgram(const std::wstring& command_line, DWORD timeout_ms,
+                             std::string* out, std::string* err) {
+  SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+  const auto open = [&](const wchar_t* path) {
+    return OwnedHandle(CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, &inherited,
+                                   CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  };
+  const std::wstring out_path = L"C:\\tarvox-stdout.txt";
+  const std::wstring err_path = L"C:\\tarvox-stderr.txt";
+  ProgramEnd end;
+  {
+    OwnedHandle out_file = open(out_path.c_str());
+    OwnedHandle err_file = open(err_path.c_str());
+    std::wstring line = command_line;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = INVALID_HANDLE_VALUE;
+    startup.hStdOutput = out_file.get();
+    startup.hStdError = err_file.get();
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                        nullptr, &startup, &process)) {
+      ADD_FAILURE() << "CreateProcessW failed, error " << GetLastError();
+      return {};
+    }
+    OwnedHandle thread(process.hThread);
+    OwnedHandle owned(process.hProcess);
+    if (WaitForSingleObject(process.hProcess, timeout_ms) == WAIT_OBJECT_0) {
+      end.ended = true;
+      GetExitCodeProcess(process.hProcess, &end.exit_code);
+    } else {
+      TerminateProcess(process.hProcess, 1);
+      WaitForSingleObject(process.hProcess, 5000);
+    }
+  }
+  *out = ReadFileBytes(out_path).value_or("");
+  *err = ReadFileBytes(err_path).value_or("");
+  DeleteFileW(out_path.c_str());
+  DeleteFileW(err_path.c_str());
+  return end;
+}
+
 }  // namespace tarvox::wintest

@@ -92,5 +92,9 @@ struct ProgramEnd {
 // program still running after `timeout_ms` is killed.
 ProgramEnd RunProgram(const std::wstring& command_line, DWORD timeout_ms,
                       const std::function<void(DWORD)>& while_running = {});
+// The same for a console program, with what it wrote to standard output and
+// standard error (through files, never pipes: see wine-exec.sh).
+ProgramEnd RunConsoleProgram(const std::wstring& command_line, DWORD timeout_ms,
+                             std::string* out, std::string* err);
 
 }  // namespace tarvox::wintest

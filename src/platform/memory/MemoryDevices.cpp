@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/MemoryFold.h"
-#include "platform/MemoryPlatform.h"
+#include "platform/memory/MemoryFold.h"
+#include "platform/memory/MemoryPlatform.h"
 
 namespace tarvox {
 namespace {
@@ -121,6 +121,15 @@ Status MemoryPlatform::SetDeviceProperty(DeviceSetHandle set,
   } else {
     key->values.push_back({std::u16string(name), win::kRegMultiSz, bytes});
   }
+  return win::kSuccess;
+}
+
+Status MemoryPlatform::DeviceInstanceId(DeviceSetHandle set, std::uint32_t index,
+                                        std::u16string* id) {
+  if (Status fault = 0; Faulted(&fault, "DeviceInstanceId", u"")) return fault;
+  const std::u16string path = DeviceInstancePath(set, index);
+  if (path.empty()) return win::kNoMoreItems;
+  *id = path.substr(kEnumRoot.size() + 1);
   return win::kSuccess;
 }
 

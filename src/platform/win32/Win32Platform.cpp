@@ -1,11 +1,13 @@
-#include "platform/Win32Platform.h"
+#include "platform/win32/Win32Platform.h"
 
 #include <windows.h>
+#include <cfgmgr32.h>
 #include <setupapi.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t));
@@ -196,6 +198,20 @@ Status Win32Platform::SetDeviceProperty(DeviceSetHandle set,
       size));
 }
 
+Status Win32Platform::DeviceInstanceId(DeviceSetHandle set, std::uint32_t index,
+                                       std::u16string* id) {
+  SP_DEVINFO_DATA record;
+  if (!DeviceRecord(set, index, &record)) return GetLastError();
+  std::wstring text(MAX_DEVICE_ID_LEN + 1, L'\0');
+  DWORD required = 0;
+  if (!SetupDiGetDeviceInstanceIdW(AsDeviceSet(set), &record, text.data(),
+                                   static_cast<DWORD>(text.size()), &required)) {
+    return GetLastError();
+  }
+  *id = FromWide(text.data(), wcsnlen(text.data(), text.size()));
+  return ERROR_SUCCESS;
+}
+
 void Win32Platform::CloseDevices(DeviceSetHandle set) {
   SetupDiDestroyDeviceInfoList(AsDeviceSet(set));
 }
@@ -378,6 +394,31 @@ Status Win32Platform::CreateNamedMutex(std::u16string_view name) {
   CreateMutexW(nullptr, TRUE, Wide(name).c_str());
   return GetLastError() == ERROR_ALREADY_EXISTS ? ERROR_ALREADY_EXISTS
                                                 : ERROR_SUCCESS;
+}
+
+Status Win32Platform::FindNamedMutex(std::u16string_view name) {
+  const HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, Wide(name).c_str());
+  if (mutex == nullptr) {
+    const Status error = GetLastError();
+    // Refused: it exists all the same.
+    return error == ERROR_ACCESS_DENIED ? ERROR_SUCCESS : error;
+  }
+  CloseHandle(mutex);
+  return ERROR_SUCCESS;
+}
+
+bool Win32Platform::IsAdministrator() {
+  SID_IDENTIFIER_AUTHORITY authority = SECURITY_NT_AUTHORITY;
+  PSID administrators = nullptr;
+  if (!AllocateAndInitializeSid(&authority, 2, SECURITY_BUILTIN_DOMAIN_RID,
+                                DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                                &administrators)) {
+    return false;
+  }
+  BOOL member = FALSE;
+  const BOOL asked = CheckTokenMembership(nullptr, administrators, &member);
+  FreeSid(administrators);
+  return asked && member;
 }
 
 std::uint32_t Win32Platform::OsMajorVersion() {

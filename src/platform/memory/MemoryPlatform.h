@@ -64,6 +64,8 @@ class MemoryPlatform final : public Platform {
   Status SetDeviceProperty(DeviceSetHandle set, std::uint32_t index,
                            std::uint32_t property, const void* data,
                            std::uint32_t size) override;
+  Status DeviceInstanceId(DeviceSetHandle set, std::uint32_t index,
+                          std::u16string* id) override;
   void CloseDevices(DeviceSetHandle set) override;
 
   Status FindPath(std::u16string_view path) override;
@@ -80,6 +82,8 @@ class MemoryPlatform final : public Platform {
   std::string ToAnsi(std::u16string_view text) override;
 
   Status CreateNamedMutex(std::u16string_view name) override;
+  Status FindNamedMutex(std::u16string_view name) override;
+  bool IsAdministrator() override;
   std::uint32_t OsMajorVersion() override;
   std::optional<std::u16string> ReadEnvironment(
       std::u16string_view name) override;
@@ -188,6 +192,7 @@ class MemoryPlatform final : public Platform {
   // The process that ran the tool has ended: the mutexes it created go.
   void ProcessExited() { own_mutexes_.clear(); }
   void SetOsMajorVersion(std::uint32_t major) { os_major_ = major; }
+  void SetAdministrator(bool administrator) { administrator_ = administrator; }
   void SetEnvironment(std::u16string_view name,
                       std::optional<std::u16string> value);
   void SetCommandLine(std::u16string command_line) {
@@ -293,6 +298,7 @@ class MemoryPlatform final : public Platform {
   std::set<std::u16string> mutexes_;      // held by other processes
   std::set<std::u16string> own_mutexes_;  // created by the tool
   std::uint32_t os_major_ = 10;
+  bool administrator_ = true;
   std::map<std::u16string, std::u16string> environment_;  // folded names
   std::u16string command_line_ = u"Tarvox.exe";
   std::u16string program_name_ = u"Tarvox";

@@ -4,8 +4,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/MemoryFold.h"
-#include "platform/MemoryPlatform.h"
+#include "platform/memory/MemoryFold.h"
+#include "platform/memory/MemoryPlatform.h"
+#include "platform/RegistryData.h"
 
 namespace tarvox {
 namespace {
@@ -26,18 +27,6 @@ std::optional<std::vector<std::u16string_view>> SplitKeyPath(
     path.remove_prefix(cut + 1);
   }
   return parts;
-}
-
-bool IsStringType(std::uint32_t type) {
-  return type == win::kRegSz || type == win::kRegExpandSz ||
-         type == win::kRegMultiSz;
-}
-
-char16_t UnitAt(const void* data, std::size_t byte_offset) {
-  char16_t unit;
-  std::memcpy(&unit, static_cast<const unsigned char*>(data) + byte_offset,
-              sizeof unit);
-  return unit;
 }
 
 }  // namespace
@@ -132,28 +121,12 @@ Status MemoryPlatform::QueryValue(KeyHandle handle, std::u16string_view name,
   if (const Status status = Lookup(handle, win::kKeyQueryValue, &key)) {
     return status;
   }
-  if (data != nullptr && size == nullptr) return win::kInvalidParameter;
   const Value* value = FindValue(*key, name);
-  if (value == nullptr) return win::kFileNotFound;
-  const auto stored = static_cast<std::uint32_t>(value->bytes.size());
-  if (type != nullptr) *type = value->type;
-  if (size == nullptr) return win::kSuccess;
-  if (data != nullptr) {
-    const std::uint32_t capacity = *size;
-    if (capacity < stored) {
-      *size = stored;
-      return win::kMoreData;  // the buffer is left as it was
-    }
-    std::memcpy(data, value->bytes.data(), stored);
-    // Like Windows, a string whose last unit is not NUL gets a NUL unit after
-    // it when the buffer has room; the size returned does not count it.
-    if (IsStringType(value->type) && stored >= 2 &&
-        std::size_t{stored} + 2 <= capacity && UnitAt(data, stored - 2) != 0) {
-      std::memset(static_cast<unsigned char*>(data) + stored, 0, 2);
-    }
+  if (value == nullptr) {
+    return data != nullptr && size == nullptr ? win::kInvalidParameter
+                                              : win::kFileNotFound;
   }
-  *size = stored;
-  return win::kSuccess;
+  return registry_data::Answer(value->type, value->bytes, type, data, size);
 }
 
 Status MemoryPlatform::SetValue(KeyHandle handle, std::u16string_view name,
@@ -166,13 +139,8 @@ Status MemoryPlatform::SetValue(KeyHandle handle, std::u16string_view name,
   }
   if (key->write_failure != 0) return key->write_failure;
   if (data == nullptr && size != 0) return 998;  // ERROR_NOACCESS
-  // Windows stores the NUL that follows string data the caller forgot to
-  // count.
-  if (IsStringType(type) && size >= 2 && UnitAt(data, (size / 2 - 1) * 2) != 0 &&
-      UnitAt(data, (size / 2) * 2) == 0) {
-    size += 2;
-  }
-  const std::string bytes(static_cast<const char*>(data), size);
+  const std::string bytes(static_cast<const char*>(data),
+                          registry_data::StoredSize(type, data, size));
   if (Value* value = FindValue(*key, name)) {
     value->type = type;
     value->bytes = bytes;

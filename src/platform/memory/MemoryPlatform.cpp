@@ -1,6 +1,6 @@
-#include "platform/MemoryPlatform.h"
+#include "platform/memory/MemoryPlatform.h"
 
-#include "platform/MemoryFold.h"
+#include "platform/memory/MemoryFold.h"
 #include "resources/Catalogue.h"
 
 namespace tarvox {
@@ -23,6 +23,15 @@ Status MemoryPlatform::CreateNamedMutex(std::u16string_view name) {
   }
   return win::kSuccess;
 }
+
+Status MemoryPlatform::FindNamedMutex(std::u16string_view name) {
+  const std::u16string key(name);
+  return mutexes_.count(key) != 0 || own_mutexes_.count(key) != 0
+             ? win::kSuccess
+             : win::kFileNotFound;
+}
+
+bool MemoryPlatform::IsAdministrator() { return administrator_; }
 
 void MemoryPlatform::HoldMutex(std::u16string_view name) {
   mutexes_.insert(std::u16string(name));

@@ -34,6 +34,8 @@ class Win32Platform final : public Platform {
   Status SetDeviceProperty(DeviceSetHandle set, std::uint32_t index,
                            std::uint32_t property, const void* data,
                            std::uint32_t size) override;
+  Status DeviceInstanceId(DeviceSetHandle set, std::uint32_t index,
+                          std::u16string* id) override;
   void CloseDevices(DeviceSetHandle set) override;
 
   Status FindPath(std::u16string_view path) override;
@@ -50,6 +52,8 @@ class Win32Platform final : public Platform {
   std::string ToAnsi(std::u16string_view text) override;
 
   Status CreateNamedMutex(std::u16string_view name) override;
+  Status FindNamedMutex(std::u16string_view name) override;
+  bool IsAdministrator() override;
   std::uint32_t OsMajorVersion() override;
   std::optional<std::u16string> ReadEnvironment(
       std::u16string_view name) override;

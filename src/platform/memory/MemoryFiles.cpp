@@ -4,8 +4,8 @@
 #include <iterator>
 #include <utility>
 
-#include "platform/MemoryFold.h"
-#include "platform/MemoryPlatform.h"
+#include "platform/memory/MemoryFold.h"
+#include "platform/memory/MemoryPlatform.h"
 
 namespace tarvox {
 

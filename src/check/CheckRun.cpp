@@ -1,0 +1,216 @@
+#include "check/CheckRun.h"
+
+#include <cstring>
+
+#include "log/RunLog.h"
+#include "multisz/MultiSz.h"
+#include "multisz/Names.h"
+#include "platform/RunState.h"
+#include "repair/CoInstaller.h"
+#include "repair/DeviceFilters.h"
+#include "repair/RepairChecks.h"
+#include "services/Verdict.h"
+
+namespace tarvox::check {
+namespace {
+
+using Change = OverlayPlatform::Change;
+
+std::string Number(std::uint32_t number) { return std::to_string(number); }
+
+// Why the driver file does not settle a name, or why it removes it.
+std::string DriverFileReason(const DriverFileFinding& file, int driver) {
+  if (!file.image_path_read) return "its ImagePath cannot be read whole";
+  if (file.form == ImagePathForm::kUnknown) {
+    return "its driver lies where it cannot be looked for";
+  }
+  if (file.present == kCannotTell) return "its driver file cannot be seen";
+  if (file.present == 1) return {};
+  if (driver == 1) return "driver file missing, restored from its .bak copy";
+  if (driver == kCannotTell) return "driver file missing, but a file is in its place";
+  return "driver file missing, and no .bak copy restores it";
+}
+
+std::string StartTypeReason(const StartTypeFinding& start) {
+  if (!start.there) return "no start type";
+  if (start.size != 4) return "start type of " + Number(start.size) + " bytes";
+  return "start type " + Number(start.number) +
+         (start.number == 4 ? " (disabled)" : "");
+}
+
+// The verdict on one name, and its reason, from what the questions answered.
+NameReport Judge(const NameFinding& found) {
+  NameReport report{found.name, Verdict::kStays, {}};
+  if (found.passed_earlier) return report;
+  if (found.exists == 0) return {found.name, Verdict::kLeaves, "no service of that name"};
+  if (found.exists != 1) {
+    return {found.name, Verdict::kNotJudged, "its service cannot be looked up"};
+  }
+  std::vector<std::string> leave;
+  std::vector<std::string> cannot;
+  if (found.enabled == 0) leave.push_back(StartTypeReason(found.start));
+  if (found.enabled == kCannotTell) cannot.push_back("its start type cannot be read");
+  const std::string file = DriverFileReason(found.driver_file, found.driver);
+  if (found.driver == 0) leave.push_back(file);
+  if (found.driver == kCannotTell) cannot.push_back(file);
+  const auto joined = [](const std::vector<std::string>& parts) {
+    std::string text;
+    for (const auto& part : parts) text += (text.empty() ? "" : "; ") + part;
+    return text;
+  };
+  if (!leave.empty()) {
+    // A restore happens for a name that leaves too.
+    if (found.driver == 1 && !file.empty()) leave.push_back(file);
+    return {found.name, Verdict::kLeaves, joined(leave)};
+  }
+  if (!cannot.empty()) return {found.name, Verdict::kNotJudged, joined(cannot)};
+  report.reason = file;  // a restore, or nothing
+  return report;
+}
+
+// Tells the report what the checks find, as they find it.
+class Collector final : public RunObserver {
+ public:
+  explicit Collector(Report* report) : report_(report) {}
+  void Place(const ListPlace& place) override {
+    report_->places.push_back({});
+    report_->places.back().place = place;
+  }
+  void NotRead(Status status, bool opening) override {
+    report_->places.back().not_read = status;
+    report_->places.back().key_not_opened = opening;
+  }
+  void Read(const ListAsRead& read) override {
+    PlaceReport& place = report_->places.back();
+    place.type = read.type;
+    place.names = MultiSzEntries(read.list);
+  }
+  void Judged(const NameFinding& finding) override {
+    report_->places.back().verdicts.push_back(Judge(finding));
+  }
+  void CoInstaller(std::u16string_view entry, std::u16string_view dll,
+                   int present) override {
+    report_->co_installer.entry = entry;
+    report_->co_installer.dll = dll;
+    report_->co_installer.present = present;
+  }
+  void CoInstallerNotRead(Status status) override {
+    report_->co_installer.not_read = status;
+  }
+
+ private:
+  Report* report_;
+};
+
+bool Same(std::u16string_view a, std::u16string_view b) { return SameName(a, b); }
+
+std::vector<std::u16string> EntriesOf(const std::string& bytes) {
+  MultiSz list;
+  std::memcpy(list.data(), bytes.data(), std::min<std::size_t>(bytes.size(), MultiSz::kBytes));
+  return MultiSzEntries(list);
+}
+
+// What a repair would do to each place, from the changes it would make.
+void Attribute(Report* report) {
+  for (PlaceReport& place : report->places) {
+    const bool device = place.place.key.empty();
+    std::u16string backup_key = place.place.key;
+    if (device) {
+      backup_key = std::u16string(kDeviceBackupKeyPrefix);
+      for (const char digit : std::to_string(place.place.device)) backup_key += char16_t(digit);
+    }
+    for (const Change& change : report->changes) {
+      const bool list_value = !device && change.kind != Change::Kind::kKeyCreated &&
+                              Same(change.where, place.place.key) &&
+                              Same(change.name, place.place.value);
+      const bool list_property = device && Same(change.where, place.place.device_id) &&
+                                 change.property == place.place.property;
+      if ((list_value || list_property) &&
+          (change.kind == Change::Kind::kValueSet || change.kind == Change::Kind::kPropertySet)) {
+        place.outcome = PlaceReport::Outcome::kWritten;
+        place.written = EntriesOf(change.bytes);
+      } else if (list_value && change.kind == Change::Kind::kValueDeleted) {
+        place.outcome = PlaceReport::Outcome::kDeleted;
+      } else if (list_property && change.kind == Change::Kind::kPropertyCleared) {
+        place.outcome = PlaceReport::Outcome::kCleared;
+      } else if (change.kind == Change::Kind::kValueSet && Same(change.where, backup_key) &&
+                 (Same(change.name, place.place.value + u"_1") ||
+                  Same(change.name, place.place.value + u"_2"))) {
+        place.backup = {change.where, change.name};
+      }
+    }
+  }
+  for (const Change& change : report->changes) {
+    if (change.kind == Change::Kind::kValueSet && Same(change.where, kCoDeviceInstallersKey) &&
+        Same(change.name, kCdromClassGuid)) {
+      report->co_installer.removed = true;
+    }
+    if (change.kind == Change::Kind::kFileRenamed) {
+      report->restores.emplace_back(change.where, change.name);
+    }
+  }
+}
+
+// The run's process-wide state, and the observer, for the check's span.
+class CheckScope {
+ public:
+  explicit CheckScope(RunObserver* observer) {
+    RunLog.Close();
+    g_changesMade = 0;
+    g_runObserver = observer;
+  }
+  ~CheckScope() {
+    RunLog.Close();
+    g_runObserver = nullptr;
+  }
+  CheckScope(const CheckScope&) = delete;
+  CheckScope& operator=(const CheckScope&) = delete;
+};
+
+}  // namespace
+
+CheckOutcome RunCheck(Platform& machine) {
+  CheckOutcome outcome;
+  // Checked while a repair runs, the machine would be half repaired: the
+  // report would be true of neither state.
+  if (machine.FindNamedMutex(kSingleInstanceMutexName) == win::kSuccess) {
+    return {kCannotCheck, "a repair is running at this moment; check again when it has ended", {}};
+  }
+  if (machine.OsMajorVersion() < kOldestMajorVersion) {
+    return {kCannotCheck, "Windows older than version 5 (Windows 2000): a repair would stop at once", {}};
+  }
+  Report& report = outcome.report;
+  report.administrator = machine.IsAdministrator();
+  // Without administrator rights the keys are read as a repair run with
+  // them would read them: that is how installers and management tools run
+  // it.
+  OverlayPlatform overlay(machine, !report.administrator);
+  Collector collector(&report);
+  {
+    const CheckScope scope(&collector);
+    ReadSystemRoot(overlay);
+    OpenRunLog(overlay);
+    try {
+      RunRepairChecks(overlay);
+    } catch (const OverlayPlatform::RunEnded& ended) {
+      report.ends_with = ended.code;
+    }
+    report.reboot = g_changesMade != 0;
+  }
+  report.log = overlay.log_lines();
+  report.log_bytes = overlay.log_bytes();
+  report.changes = overlay.changes();
+  report.keys_refusing_writes = overlay.keys_refusing_writes();
+  Attribute(&report);
+  if (report.ends_with) {
+    outcome.exit_code = kCannotCheck;
+    outcome.cannot_check =
+        "a repair would stop at once: it may not change the CD-ROM class key "
+        "(exit code -1, \"Not enough rights. Must login as administrator\")";
+  } else {
+    outcome.exit_code = report.changes.empty() ? kNothingToRepair : kRepairDue;
+  }
+  return outcome;
+}
+
+}  // namespace tarvox::check

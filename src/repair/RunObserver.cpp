@@ -1,0 +1,7 @@
+#include "repair/RunObserver.h"
+
+namespace tarvox {
+
+RunObserver* g_runObserver = nullptr;
+
+}  // namespace tarvox

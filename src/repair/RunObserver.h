@@ -1,0 +1,66 @@
+// What the repair checks find and decide, told as they go, for a program
+// that reports a run instead of only making it (TarvoxCheck.exe). The repair
+// program sets no observer: nothing is told, no call is made for it, and no
+// decision depends on it.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/Platform.h"
+#include "repair/FilterList.h"
+#include "services/DriverFile.h"
+#include "services/Services.h"
+
+namespace tarvox {
+
+// Where a filter list lives: a value of a key, or a device's property.
+struct ListPlace {
+  std::u16string key;        // the key's path; empty for a device
+  std::u16string value;      // "LowerFilters" or "UpperFilters"
+  int device = -1;           // the device's position in its pass
+  std::u16string device_id;  // its instance id ("ROOT\CDROM\0000")
+  std::uint32_t property = 0;
+};
+
+// An answer that was not asked for.
+inline constexpr int kNotAsked = -2;
+
+// What the questions about one name of a list answered, in the order they
+// were asked: each is 1, 0, kCannotTell or kNotAsked.
+struct NameFinding {
+  std::u16string name;
+  bool passed_earlier = false;  // passed every question earlier in the run
+  int exists = kNotAsked;
+  int enabled = kNotAsked;
+  StartTypeFinding start;
+  int driver = kNotAsked;
+  DriverFileFinding driver_file;
+};
+
+class RunObserver {
+ public:
+  virtual ~RunObserver() = default;
+  // A list's place, before anything is read from it.
+  virtual void Place(const ListPlace& place) = 0;
+  // Its key could not be opened (`opening`), or the list not read, with
+  // this status.
+  virtual void NotRead(Status status, bool opening) = 0;
+  // The list as read.
+  virtual void Read(const ListAsRead& read) = 0;
+  virtual void Judged(const NameFinding& finding) = 0;
+  // The product's co-installer entry (empty: there is none) and where its
+  // DLL was looked for (empty: it was not), with FilePresence's answer,
+  // kCannotTell (no Windows folder) or kNotAsked (no DLL name in it).
+  virtual void CoInstaller(std::u16string_view entry, std::u16string_view dll,
+                           int present) = 0;
+  // The co-installer list could not be read: its key or value gave `status`.
+  virtual void CoInstallerNotRead(Status status) = 0;
+};
+
+// The observer of the run under way; none unless a reporting program sets
+// one.
+extern RunObserver* g_runObserver;
+
+}  // namespace tarvox

@@ -1,0 +1,141 @@
+// TarvoxCheck's work on the in-memory machine: the report of a broken
+// machine, the exit codes, and the check's two promises: it changes nothing,
+// and what it predicts is what a repair then does.
+#include <fstream>
+#include <sstream>
+
+#include "check/CheckRun.h"
+#include "check/Report.h"
+#include "invariants/RunInvariants.h"
+#include "repair/CoInstaller.h"
+#include "unit/RunFixture.h"
+
+namespace tarvox::testing {
+namespace {
+
+constexpr std::u16string_view kProduct = u"C:\\Program Files\\Orvane";
+
+// The machine the demo repairs: a filter of an uninstalled product, a
+// disabled one, a driver gone but for its ".bak" copy, the co-installer
+// without its DLL, and two CD-ROM devices.
+void SeedBrokenMachine(MemoryPlatform& machine) {
+  SeedFilterServices(machine);
+  machine.PutString(u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\orvane.exe",
+                    u"Path", kProduct);
+  machine.AddFolder(kProduct);
+  machine.PutMultiSz(kCdromClassKey, u"LowerFilters", {u"offbak"});
+  machine.PutMultiSz(kCdromClassKey, u"UpperFilters", {u"good", u"burnkit", u"unseen"});
+  machine.PutMultiSz(kCoDeviceInstallersKey, kCdromClassGuid,
+                     {u"cdprop.dll,CdPropPages", u"OrvaneCo.dll,OrvaneCoInstaller"});
+  machine.PutMultiSz(kCdromCriticalDeviceKey, u"UpperFilters", {u"burnkit", u"good"});
+  machine.AddCdromDevice(u"ROOT\\CDROM\\0000");
+  machine.AddCdromDevice(u"ROOT\\CDROM\\0001");
+  machine.PutMultiSz(u"SYSTEM\\CurrentControlSet\\Enum\\ROOT\\CDROM\\0000", u"LowerFilters",
+                     {u"off", u"good"});
+  machine.PutValue(u"SYSTEM\\CurrentControlSet\\Enum\\ROOT\\CDROM\\0001", u"UpperFilters",
+                   win::kRegSz, Utf16Bytes(std::u16string_view(u"abc\0gone\0", 9)));
+}
+
+check::CheckOutcome Check(MemoryPlatform& machine) {
+  ResetRunState();
+  return check::RunCheck(machine);
+}
+
+std::string Golden() {
+  std::ifstream file(TARVOX_TESTS_DIR "/unit/check-golden.txt", std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+TEST(Check, ReportsABrokenMachinePlaceByPlace) {
+  MemoryPlatform machine;
+  SeedBrokenMachine(machine);
+  const check::CheckOutcome outcome = Check(machine);
+  EXPECT_EQ(outcome.exit_code, check::kRepairDue);
+  EXPECT_EQ(check::TextReport(outcome, "1.0.0.0"), Golden());
+}
+
+// The check changes nothing, and a repair then does exactly what it said:
+// its changes carried out on a copy leave what the repair leaves, and the
+// lines and the notice are the repair's.
+TEST(Check, PredictsTheRepairAndChangesNothing) {
+  MemoryPlatform checked;
+  SeedBrokenMachine(checked);
+  MemoryPlatform untouched;
+  SeedBrokenMachine(untouched);
+  const check::CheckOutcome outcome = Check(checked);
+  EXPECT_EQ(invariants::SameOutcome(checked, untouched), "");
+
+  MemoryPlatform predicted;
+  SeedBrokenMachine(predicted);
+  OverlayPlatform::Replay(outcome.report.changes, predicted);
+  MemoryPlatform repaired;
+  SeedBrokenMachine(repaired);
+  RunAsProcess(repaired, u"Tarvox.exe");
+  EXPECT_EQ(invariants::SameOutcome(predicted, repaired, false), "");
+  EXPECT_EQ(repaired.FileBytes(std::u16string(kProduct) + u"\\Tarvox.log"),
+            outcome.report.log_bytes);
+  EXPECT_EQ(repaired.notices().size(), outcome.report.reboot ? 1u : 0u);
+}
+
+TEST(Check, ExitCodesSayWhatADetectionScriptNeeds) {
+  struct Case {
+    const char* what;
+    void (*arrange)(MemoryPlatform&);
+    int exit_code;
+  };
+  const Case cases[] = {
+      {"a machine with nothing to repair",
+       [](MemoryPlatform& machine) {
+         SeedFilterServices(machine);
+         machine.PutMultiSz(kCdromClassKey, u"UpperFilters", {u"good", u"ondemand"});
+       },
+       check::kNothingToRepair},
+      {"a stale name", [](MemoryPlatform& machine) { SeedBrokenMachine(machine); },
+       check::kRepairDue},
+      {"a single string only: rewritten, no reboot, but a repair all the same",
+       [](MemoryPlatform& machine) {
+         SeedFilterServices(machine);
+         machine.PutString(kCdromClassKey, u"UpperFilters", u"good");
+       },
+       check::kRepairDue},
+      {"a repair running at this moment",
+       [](MemoryPlatform& machine) {
+         SeedBrokenMachine(machine);
+         machine.HoldMutex(u"TarvoxAppSingleIstanceMutex");
+       },
+       check::kCannotCheck},
+      {"Windows older than version 5",
+       [](MemoryPlatform& machine) {
+         SeedBrokenMachine(machine);
+         machine.SetOsMajorVersion(4);
+       },
+       check::kCannotCheck},
+      {"the class key refuses even an administrator's changes",
+       [](MemoryPlatform& machine) {
+         SeedBrokenMachine(machine);
+         machine.DenyAccess(kCdromClassKey, win::kKeySetValue);
+       },
+       check::kCannotCheck},
+      {"without administrator rights, what a repair run as one would do",
+       [](MemoryPlatform& machine) {
+         SeedBrokenMachine(machine);
+         machine.SetAdministrator(false);
+         machine.DenyAccess(kCdromClassKey, win::kKeySetValue);
+       },
+       check::kRepairDue},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    MemoryPlatform machine;
+    c.arrange(machine);
+    MemoryPlatform untouched;
+    c.arrange(untouched);
+    EXPECT_EQ(Check(machine).exit_code, c.exit_code);
+    EXPECT_EQ(invariants::SameOutcome(machine, untouched), "");
+  }
+}
+
+}  // namespace
+}  // namespace tarvox::testing
