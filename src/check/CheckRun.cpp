@@ -102,8 +102,6 @@ class Collector final : public RunObserver {
   Report* report_;
 };
 
-bool Same(std::u16string_view a, std::u16string_view b) { return SameName(a, b); }
-
 std::vector<std::u16string> EntriesOf(const std::string& bytes) {
   MultiSz list;
   std::memcpy(list.data(), bytes.data(), std::min<std::size_t>(bytes.size(), MultiSz::kBytes));
@@ -121,9 +119,9 @@ void Attribute(Report* report) {
     }
     for (const Change& change : report->changes) {
       const bool list_value = !device && change.kind != Change::Kind::kKeyCreated &&
-                              Same(change.where, place.place.key) &&
-                              Same(change.name, place.place.value);
-      const bool list_property = device && Same(change.where, place.place.device_id) &&
+                              SameName(change.where, place.place.key) &&
+                              SameName(change.name, place.place.value);
+      const bool list_property = device && SameName(change.where, place.place.device_id) &&
                                  change.property == place.place.property;
       if ((list_value || list_property) &&
           (change.kind == Change::Kind::kValueSet || change.kind == Change::Kind::kPropertySet)) {
@@ -133,16 +131,16 @@ void Attribute(Report* report) {
         place.outcome = PlaceReport::Outcome::kDeleted;
       } else if (list_property && change.kind == Change::Kind::kPropertyCleared) {
         place.outcome = PlaceReport::Outcome::kCleared;
-      } else if (change.kind == Change::Kind::kValueSet && Same(change.where, backup_key) &&
-                 (Same(change.name, place.place.value + u"_1") ||
-                  Same(change.name, place.place.value + u"_2"))) {
+      } else if (change.kind == Change::Kind::kValueSet && SameName(change.where, backup_key) &&
+                 (SameName(change.name, place.place.value + u"_1") ||
+                  SameName(change.name, place.place.value + u"_2"))) {
         place.backup = {change.where, change.name};
       }
     }
   }
   for (const Change& change : report->changes) {
-    if (change.kind == Change::Kind::kValueSet && Same(change.where, kCoDeviceInstallersKey) &&
-        Same(change.name, kCdromClassGuid)) {
+    if (change.kind == Change::Kind::kValueSet && SameName(change.where, kCoDeviceInstallersKey) &&
+        SameName(change.name, kCdromClassGuid)) {
       report->co_installer.removed = true;
     }
     if (change.kind == Change::Kind::kFileRenamed) {

@@ -212,10 +212,6 @@ TEST_F(RunLogTest, TemporaryLogAnEarlierRunLeftKeepsItsLines) {
   const Case cases[] = {
       {"nothing logged: both as they were", "earlier\r\n", false, nullptr,
        "earlier\r\n", "older run\r\n"},
-      {"an empty one left behind stays too", "", false, nullptr, "",
-       "older run\r\n"},
-      {"none left, nothing logged: none made", std::nullopt, false, nullptr,
-       std::nullopt, "older run\r\n"},
       {"this run's lines follow the kept ones, and replace the final log",
        "earlier\r\n", false, "this run", std::nullopt,
        "earlier\r\nthis run\r\n"},
