@@ -141,7 +141,8 @@ class CountingPlatform final : public Platform {
   Status CreateNamedMutex(std::u16string_view) override { return win::kSuccess; }
   Status FindNamedMutex(std::u16string_view name) override { return os_.FindNamedMutex(name); }
   bool IsAdministrator() override { return os_.IsAdministrator(); }
-  std::uint32_t OsMajorVersion() override { return os_.OsMajorVersion(); }
+  WindowsVersion OsVersion() override { return os_.OsVersion(); }
+  bool NoticeCanBeSeen() override { return os_.NoticeCanBeSeen(); }
   std::optional<std::u16string> ReadEnvironment(std::u16string_view name) override {
     return os_.ReadEnvironment(name);
   }

@@ -9,23 +9,24 @@
 namespace tarvox {
 
 int RepairApp::InitInstance() {
-  if (os_.CreateNamedMutex(kSingleInstanceMutexName) == win::kAlreadyExists) {
-    return 0;
-  }
+  if (TakeSingleInstanceGuard(os_) == 0) return 0;
   const bool silent = IsSilentCommandLine(os_.CommandLine());
   // The Windows folder is read before the log opens: it is the log's
   // fallback folder.
   ReadSystemRoot(os_);
   const int log_open = OpenRunLog(os_);
 
-  if (os_.OsMajorVersion() < kOldestMajorVersion) {
+  if (os_.OsVersion().major < kOldestMajorVersion) {
     RunLog << Message::kNotSupportedPlatform << kEndLine;
     os_.EndProcess(-1);
   }
 
   RunRepairChecks(os_);
 
-  if (g_changesMade != 0 && !silent) {
+  // A notice where nobody can see it (a service, a scheduled task, a
+  // deployment agent in session 0) would wait for ever, holding the guard
+  // and leaving the log unfinished: such a run ends as a silent one does.
+  if (g_changesMade != 0 && !silent && os_.NoticeCanBeSeen()) {
     // The caption is the executable's name, as the window framework gives an
     // application without a title of its own.
     os_.ShowNotice(os_.LoadMessage(IDS_REBOOT_NOTICE), os_.ProgramBaseName(),

@@ -80,11 +80,15 @@ class Collector final : public RunObserver {
     report_->places.back().not_read = status;
     report_->places.back().key_not_opened = opening;
   }
+  void NotThere() override { report_->places.back().not_there = true; }
   void Read(const ListAsRead& read) override {
+    // Judged anew: what was found before is not what the repair acts on.
     PlaceReport& place = report_->places.back();
     place.type = read.type;
     place.names = MultiSzEntries(read.list);
+    place.verdicts.clear();
   }
+  void KeptChanging() override { report_->places.back().kept_changing = true; }
   void Judged(const NameFinding& finding) override {
     report_->places.back().verdicts.push_back(Judge(finding));
   }
@@ -171,10 +175,10 @@ CheckOutcome RunCheck(Platform& machine) {
   CheckOutcome outcome;
   // Checked while a repair runs, the machine would be half repaired: the
   // report would be true of neither state.
-  if (machine.FindNamedMutex(kSingleInstanceMutexName) == win::kSuccess) {
+  if (RepairIsRunning(machine)) {
     return {kCannotCheck, "a repair is running at this moment; check again when it has ended", {}};
   }
-  if (machine.OsMajorVersion() < kOldestMajorVersion) {
+  if (machine.OsVersion().major < kOldestMajorVersion) {
     return {kCannotCheck, "Windows older than version 5 (Windows 2000): a repair would stop at once", {}};
   }
   Report& report = outcome.report;

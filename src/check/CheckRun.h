@@ -34,6 +34,11 @@ struct PlaceReport {
   ListPlace place;
   std::optional<Status> not_read;  // why no list was read
   bool key_not_opened = false;     // ... its key could not be opened
+  // No such place on this Windows (the critical device database since
+  // Windows 8): absent, not a failure.
+  bool not_there = false;
+  // Another program changed the list each time it was judged.
+  bool kept_changing = false;
   std::uint32_t type = 0;          // as stored
   std::vector<std::u16string> names;  // as Windows reads them
   std::vector<NameReport> verdicts;

@@ -162,6 +162,10 @@ std::string TextReport(const CheckOutcome& outcome, std::string_view version) {
     // for "a" + string + "b".)
     out.append("\n").append(Title(place.place)).append("\n");
     if (!place.place.key.empty()) out.append("  HKLM\\").append(Utf8(place.place.key)).append("\n");
+    if (place.not_there) {
+      out += "  not there: Windows 8 and later keep no critical device database (no list, nothing logged)\n";
+      continue;
+    }
     if (place.not_read) {
       out.append("  ").append(NotReadReason(place)).append("\n");
       continue;
@@ -185,6 +189,9 @@ std::string TextReport(const CheckOutcome& outcome, std::string_view version) {
         break;
       case Outcome::kDeleted: repair = "deletes the value"; break;
       case Outcome::kCleared: repair = "clears the property"; break;
+    }
+    if (place.kept_changing) {
+      repair = "leaves it as it then is: another program changed it each time it was judged";
     }
     if (place.backup) {
       repair += ", after saving the list as read as " + Utf8(place.backup->second) +
@@ -293,6 +300,10 @@ std::string JsonReport(const CheckOutcome& outcome, std::string_view version) {
       out += "\"key\": " + Quoted(place.place.key) + ", ";
     }
     out += "\"list\": " + Quoted(place.place.value);
+    if (place.not_there) {
+      out += ", \"absent\": true}";
+      continue;
+    }
     if (place.not_read) {
       out += ", \"notRead\": " + Quoted(NotReadReason(place)) + "}";
       continue;
@@ -306,6 +317,7 @@ std::string JsonReport(const CheckOutcome& outcome, std::string_view version) {
              ", \"reason\": " + Quoted(name.reason) + "}";
     }
     out += "], \"repair\": {\"action\": " + Quoted(OutcomeWord(place.outcome));
+    if (place.kept_changing) out += ", \"keptChanging\": true";
     if (place.outcome == Outcome::kWritten) out += ", \"list\": " + List(place.written);
     if (place.backup) {
       out += ", \"backup\": {\"key\": " + Quoted(place.backup->first) +

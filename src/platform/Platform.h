@@ -67,6 +67,16 @@ inline constexpr std::uint32_t kMbOk = 0x00;
 inline constexpr std::uint32_t kMbIconInformation = 0x40;
 }  // namespace win
 
+// The Windows version a program is told.
+struct WindowsVersion {
+  std::uint32_t major = 0;
+  std::uint32_t minor = 0;
+  // Whether this is `major`.`minor` or later.
+  bool AtLeast(std::uint32_t at_major, std::uint32_t at_minor) const {
+    return major != at_major ? major > at_major : minor >= at_minor;
+  }
+};
+
 // Opaque handles. 0 never names an open object.
 using KeyHandle = std::uintptr_t;
 using DeviceSetHandle = std::uintptr_t;
@@ -205,8 +215,10 @@ class Platform {
   // --- Process ------------------------------------------------------------
 
   // CreateMutexW(no security attributes, initial owner, name) followed by
-  // GetLastError: 183 when the mutex existed already. The handle is held
-  // until the process ends.
+  // GetLastError: 183 when the mutex existed already; when none is had, the
+  // error that says why (5: one exists that this process may not open, or,
+  // for a "Global\\" name, it may not make objects in that namespace). The
+  // handle is held until the process ends.
   virtual Status CreateNamedMutex(std::u16string_view name) = 0;
   // OpenMutexW for synchronisation only: 0 when a mutex of that name exists
   // (a handle to it is not kept), 2 when none does. Unlike CreateNamedMutex
@@ -216,9 +228,16 @@ class Platform {
   // Administrators group, enabled (CheckTokenMembership). Not elevated under
   // User Account Control means no.
   virtual bool IsAdministrator() = 0;
-  // dwMajorVersion from GetVersionExW with a 276-byte OSVERSIONINFOW; 0 when
-  // the call fails.
-  virtual std::uint32_t OsMajorVersion() = 0;
+  // dwMajorVersion and dwMinorVersion from GetVersionExW with a 276-byte
+  // OSVERSIONINFOW; 0.0 when the call fails. (Windows 8.1 and later say 6.2
+  // to a program whose manifest does not name them: still "8 or later".)
+  virtual WindowsVersion OsVersion() = 0;
+  // Whether a window this process shows can be seen by anyone: its window
+  // station is visible (WSF_VISIBLE), and it does not run in session 0 of
+  // Windows Vista or later, which no user ever sees. Services, scheduled
+  // tasks and the deployment agents they start have no visible station. A
+  // station that cannot be asked counts as not seen.
+  virtual bool NoticeCanBeSeen() = 0;
   // GetEnvironmentVariableW: the whole value, or nothing when unset.
   virtual std::optional<std::u16string> ReadEnvironment(
       std::u16string_view name) = 0;

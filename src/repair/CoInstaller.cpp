@@ -6,6 +6,7 @@
 #include "multisz/MultiSz.h"
 #include "platform/RegKey.h"
 #include "platform/RunState.h"
+#include "repair/FilterList.h"
 #include "repair/RunObserver.h"
 #include "services/FilePresence.h"
 
@@ -24,30 +25,15 @@ std::u16string CoInstallerFileName(std::u16string_view entry) {
 
 }  // namespace
 
-int CheckCoInstaller(Platform& os) {
-  RegKey key(os);
-  if (const Status opened =
-          key.Open(kCoDeviceInstallersKey, win::kKeyQueryValue | win::kKeySetValue)) {
-    if (g_runObserver != nullptr) g_runObserver->CoInstallerNotRead(opened);
-    RunLog << Message::kCouldNotOpenKey << kEndLine;
-    RunLog << kCoDeviceInstallersKey << kEndLine;
-    return 0;
-  }
+namespace {
 
-  MultiSz list;
-  std::uint32_t type = 0;
-  std::uint32_t size = MultiSz::kBytes;
-  // A value that cannot be read holds nothing to judge: a missing one, and
-  // one larger than the buffer, after which Windows leaves the buffer's
-  // content undefined. Either is passed over. Any other type is read as a
+// One judging of the list as read, and its change; kListChanged when the
+// list changed before it could be written.
+int JudgeCoInstallerList(Platform& os, const RegKey& key, const ListReader& read_list,
+                         const ListAsRead& read) {
+  // Only the first product entry is judged. Data of any type is read as a
   // list as it stands.
-  if (const Status read =
-          QueryValueZeroFill(key, kCdromClassGuid, &type, list.data(), &size)) {
-    if (g_runObserver != nullptr) g_runObserver->CoInstallerNotRead(read);
-    return 0;
-  }
-
-  // Only the first product entry is judged.
+  MultiSz list = read.stored;
   const std::vector<std::u16string> entries = MultiSzEntries(list);
   const auto product = std::find_if(
       entries.begin(), entries.end(), [](const std::u16string& entry) {
@@ -76,15 +62,50 @@ int CheckCoInstaller(Platform& os) {
 
   MultiSzRemove(&list, product->c_str());
   // What is left is written back; an empty list as 4 zero bytes, the value
-  // is kept.
-  const auto bytes = static_cast<std::uint32_t>(MultiSzLength(&list) * 2 + 4);
-  // The reboot notice says the registry was corrected: it is asked for only
-  // when Windows took the write.
-  if (key.SetValue(kCdromClassGuid, win::kRegMultiSz, list.data(), bytes) ==
-      win::kSuccess) {
-    g_changesMade = 1;
+  // is kept. Another product's entry added meanwhile must not go with it.
+  return WriteJudgedList(read_list, read, {}, [&] {
+    const auto bytes = static_cast<std::uint32_t>(MultiSzLength(&list) * 2 + 4);
+    // The reboot notice says the registry was corrected: it is asked for
+    // only when Windows took the write.
+    if (key.SetValue(kCdromClassGuid, win::kRegMultiSz, list.data(), bytes) ==
+        win::kSuccess) {
+      g_changesMade = 1;
+    }
+    return 0;
+  });
+}
+
+}  // namespace
+
+int CheckCoInstaller(Platform& os) {
+  RegKey key(os);
+  if (const Status opened =
+          key.Open(kCoDeviceInstallersKey, win::kKeyQueryValue | win::kKeySetValue)) {
+    if (g_runObserver != nullptr) g_runObserver->CoInstallerNotRead(opened);
+    RunLog << Message::kCouldNotOpenKey << kEndLine;
+    RunLog << kCoDeviceInstallersKey << kEndLine;
+    return 0;
   }
-  return 0;
+  // A value that cannot be read holds nothing to judge: a missing one, and
+  // one larger than the buffer, after which Windows leaves the buffer's
+  // content undefined. Either is passed over.
+  const ListReader read_list = [&](ListAsRead* read) {
+    read->size = MultiSz::kBytes;
+    return QueryValueZeroFill(key, kCdromClassGuid, &read->type, read->stored.data(),
+                              &read->size);
+  };
+  for (int judging = 0; judging < kJudgingsPerList; ++judging) {
+    ListAsRead read;
+    if (const Status status = read_list(&read)) {
+      if (g_runObserver != nullptr) g_runObserver->CoInstallerNotRead(status);
+      return 0;
+    }
+    if (const int judged = JudgeCoInstallerList(os, key, read_list, read);
+        judged != kListChanged) {
+      return judged;
+    }
+  }
+  return 0;  // changed every time: left as it now is
 }
 
 }  // namespace tarvox

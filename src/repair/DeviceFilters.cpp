@@ -78,53 +78,65 @@ int BackupDeviceFilters(Platform& os, std::uint32_t property,
 
 namespace {
 
+// One judging of a device's list as read, and its change; kListChanged
+// when the list changed before it could be written.
+int RepairDeviceList(Platform& os, std::uint32_t property, const DeviceEnumerator& devices,
+                     int number, const ListReader& read_list, const ListAsRead& read) {
+  if (MultiSzLength(&read.list) == 0) return 1;  // no name: nothing to do
+  const auto write = [&](const MultiSz* list) {
+    const int length = MultiSzLength(list);
+    return length > 0 ? os.SetDeviceProperty(devices.set(), devices.index(), property,
+                                             list->data(),
+                                             static_cast<std::uint32_t>(length * 2 + 4))
+                      : os.SetDeviceProperty(devices.set(), devices.index(), property,
+                                             nullptr, 0);
+  };
+  // The list as read is saved before a change that loses any of it; when
+  // it cannot be, the device's list is left as read.
+  const std::function<bool()> back_up = [&] {
+    return BackupDeviceFilters(os, property, read, number) == 1;
+  };
+
+  MultiSz working;
+  MultiSzCopy(&working, &read.list);
+  const bool pruned = PruneFilterList(os, read.list, &working);
+  if (!pruned && !read.single_string) return 1;
+  if (!pruned) {
+    // A single string becomes the list of the one name Windows reads from
+    // it, before and after: no reboot.
+    return WriteJudgedList(read_list, read,
+                           read.rewrite_drops_data ? back_up : std::function<bool()>(), [&] {
+                             write(&read.list);
+                             return 1;
+                           });
+  }
+  return WriteJudgedList(read_list, read, back_up, [&] {
+    if (write(&working) == win::kSuccess) g_changesMade = 1;
+    return 1;
+  });
+}
+
 void RepairEachDevice(Platform& os, std::uint32_t property,
                       DeviceEnumerator& devices) {
   for (int number = 0; devices.status() == DeviceEnumerator::kOnDevice;
        ++number, devices.Step()) {
-    const auto write = [&](const MultiSz* list) {
-      const int length = MultiSzLength(list);
-      return length > 0 ? os.SetDeviceProperty(
-                              devices.set(), devices.index(), property,
-                              list->data(), static_cast<std::uint32_t>(length * 2 + 4))
-                        : os.SetDeviceProperty(devices.set(), devices.index(),
-                                               property, nullptr, 0);
-    };
     if (g_runObserver != nullptr) {
       ListPlace place{{}, PropertyValueName(property), number, {}, property};
       os.DeviceInstanceId(devices.set(), devices.index(), &place.device_id);
       g_runObserver->Place(place);
     }
-    ListAsRead read;
     // A list that does not fit the buffer leaves the buffer undefined: such
     // a device is passed over, as one without a list.
-    if (const Status status = os.GetDeviceProperty(
-            devices.set(), devices.index(), property, &read.type,
-            read.stored.data(), MultiSz::kBytes, &read.size)) {
-      if (g_runObserver != nullptr) g_runObserver->NotRead(status, false);
-      continue;
-    }
-    SingleStringToList(&read);
-    if (g_runObserver != nullptr) g_runObserver->Read(read);
-    if (MultiSzLength(&read.list) == 0) continue;  // no name: nothing to do
-
-    MultiSz working;
-    MultiSzCopy(&working, &read.list);
-    const bool pruned = PruneFilterList(os, read.list, &working);
-    if (!pruned && !read.single_string) continue;
-    // The list as read is saved before a change that loses any of it; when
-    // it cannot be, the device's list is left as read.
-    if ((pruned || read.rewrite_drops_data) &&
-        BackupDeviceFilters(os, property, read, number) == 0) {
-      continue;
-    }
-    if (!pruned) {
-      // A single string becomes the list of the one name Windows reads from
-      // it, before and after: no reboot.
-      write(&read.list);
-      continue;
-    }
-    if (write(&working) == win::kSuccess) g_changesMade = 1;
+    const ListReader read_list = [&](ListAsRead* read) {
+      const Status status =
+          os.GetDeviceProperty(devices.set(), devices.index(), property, &read->type,
+                               read->stored.data(), MultiSz::kBytes, &read->size);
+      if (status == win::kSuccess) SingleStringToList(read);
+      return status;
+    };
+    RepairListAsItNowIs(read_list, [&](const ListAsRead& read) {
+      return RepairDeviceList(os, property, devices, number, read_list, read);
+    });
   }
 }
 

@@ -1,11 +1,13 @@
 #include "repair/FilterList.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "repair/RunObserver.h"
 #include "services/DriverFile.h"
 #include "services/PassedNames.h"
+#include "services/Verdict.h"
 #include "services/Services.h"
 
 namespace tarvox {
@@ -79,6 +81,48 @@ bool PruneFilterList(Platform& os, const MultiSz& as_read, MultiSz* working) {
     if (found.exists == 0 || found.enabled == 0 || found.driver == 0) remove(name);
   }
   return changed;
+}
+
+int StillAsJudged(const ListReader& read_list, const ListAsRead& judged) {
+  ListAsRead now;
+  if (read_list(&now) != win::kSuccess) return kCannotTell;
+  const std::size_t bytes = std::min<std::size_t>(judged.size, MultiSz::kBytes);
+  return now.type == judged.type && now.size == judged.size &&
+                 std::memcmp(now.stored.data(), judged.stored.data(), bytes) == 0
+             ? 1
+             : 0;
+}
+
+int WriteJudgedList(const ListReader& read_list, const ListAsRead& judged,
+                    const std::function<bool()>& back_up,
+                    const std::function<int()>& write) {
+  // Before each write: 1 when the list is as judged; a list that changed is
+  // judged anew; one that cannot be read again is left as it is.
+  const auto as_judged = [&] {
+    const int still = StillAsJudged(read_list, judged);
+    return still == 1 ? 1 : still == 0 ? kListChanged : 0;
+  };
+  if (back_up) {
+    if (const int still = as_judged(); still != 1) return still;
+    if (!back_up()) return 0;
+  }
+  if (const int still = as_judged(); still != 1) return still;
+  return write();
+}
+
+int RepairListAsItNowIs(const ListReader& read_list,
+                        const std::function<int(const ListAsRead&)>& repair) {
+  for (int judging = 0; judging < kJudgingsPerList; ++judging) {
+    ListAsRead read;
+    if (const Status status = read_list(&read)) {
+      if (g_runObserver != nullptr) g_runObserver->NotRead(status, false);
+      return 0;
+    }
+    if (g_runObserver != nullptr) g_runObserver->Read(read);
+    if (const int result = repair(read); result != kListChanged) return result;
+  }
+  if (g_runObserver != nullptr) g_runObserver->KeptChanging();
+  return 0;
 }
 
 int WriteBackupValue(const RegKey& key, std::u16string_view name,

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string_view>
 
 #include "multisz/MultiSz.h"
@@ -50,6 +51,43 @@ void SingleStringToList(ListAsRead* read);
 // again (g_passedNames). Names leave `working` through MultiSzRemove, every
 // entry equal to them at once. True when any entry was rejected.
 bool PruneFilterList(Platform& os, const MultiSz& as_read, MultiSz* working);
+
+// Another program (an installer adding its own filter) may change a list
+// while its names are judged, which takes tens of milliseconds on a large
+// machine; writing what was judged would lose that change. So a list is
+// read again right before each write, its backup's included, and a list
+// that no longer holds the data that was judged is judged anew as it now
+// is. One that changes every time is left as it is, unjudged, for this run.
+inline constexpr int kJudgingsPerList = 3;
+// What a repair of a list judged as read gives when the list changed since:
+// none of the results and verdicts a repair gives otherwise (1, 0,
+// kCannotTell, kNotAsked).
+inline constexpr int kListChanged = -3;
+
+// Reads a list (a key's value, a device's property) as a repair reads it.
+using ListReader = std::function<Status(ListAsRead*)>;
+
+// Whether the list, read again, holds exactly the data that was judged
+// (type, size and bytes): 1 yes, 0 no, kCannotTell when it cannot be read
+// again.
+int StillAsJudged(const ListReader& read_list, const ListAsRead& judged);
+
+// Makes the change of a list judged as `judged`: `back_up` first, unless
+// empty, then `write`; before each, the list is read again. kListChanged
+// when it no longer held what was judged (nothing more was written); 0
+// when it could not be read again (whether it changed cannot be told, so
+// it is left as it is) or the backup failed (nothing else written: the
+// content as read would be kept nowhere); else what `write` gave.
+int WriteJudgedList(const ListReader& read_list, const ListAsRead& judged,
+                    const std::function<bool()>& back_up,
+                    const std::function<int()>& write);
+
+// Reads the list and has `repair` judge and change it, again while the
+// list was changed meanwhile, at most kJudgingsPerList times. Tells the run
+// observer what was read. 0 when the list could not be read or kept
+// changing, else the last repair's result.
+int RepairListAsItNowIs(const ListReader& read_list,
+                        const std::function<int(const ListAsRead&)>& repair);
 
 // Stores the value as it was read under `name`: its type and its bytes,
 // nothing added. 1 when Windows took it, else 0. A backup alone needs no

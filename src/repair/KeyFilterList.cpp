@@ -22,6 +22,51 @@ std::u16string BackupValueName(const RegKey& key,
   return latest;
 }
 
+// One judging of the list as read, and its change; kListChanged when the
+// list changed before it could be written.
+int RepairListInKey(Platform& os, const FilterListKey& where, const RegKey& key,
+                    std::u16string_view valueName, const ListReader& read_list,
+                    const ListAsRead& read) {
+  // Before a change that loses what was stored, the value as read is saved;
+  // when it cannot be, the value is left as read, for its content would be
+  // kept nowhere.
+  const std::function<bool()> back_up = [&] {
+    return WriteBackupValue(key, BackupValueName(key, valueName), read) == 1;
+  };
+  const std::function<bool()> no_backup;
+
+  if (MultiSzLength(&read.list) == 0) {
+    // An empty list is removed, with no reboot. A value of another type that
+    // holds no name is not a list at all: it stays.
+    if (read.type != win::kRegMultiSz && !read.single_string) return 1;
+    return WriteJudgedList(read_list, read, read.rewrite_drops_data ? back_up : no_backup, [&] {
+      key.DeleteValue(valueName);
+      return 1;
+    });
+  }
+
+  MultiSz working;
+  MultiSzCopy(&working, &read.list);
+  const bool pruned = PruneFilterList(os, read.list, &working);
+  if (!pruned && !read.single_string) return 1;
+  if (!pruned) {
+    // A single string becomes the list of the one name Windows reads from
+    // it, before and after: no reboot.
+    return WriteJudgedList(read_list, read, read.rewrite_drops_data ? back_up : no_backup, [&] {
+      const auto bytes = static_cast<std::uint32_t>(MultiSzLength(&read.list) * 2 + 4);
+      return key.SetValue(valueName, win::kRegMultiSz, read.list.data(), bytes) ==
+                     win::kSuccess
+                 ? 1
+                 : 0;
+    });
+  }
+  return WriteJudgedList(read_list, read, back_up, [&] {
+    const int written = WriteMultiSzOrDelete(
+        key, valueName, &working, static_cast<std::uint32_t>(2 * MultiSzLength(&working)));
+    return written == 1 || !where.fails_when_list_not_written ? 1 : 0;
+  });
+}
+
 }  // namespace
 
 int RepairFilterListInKey(Platform& os, const FilterListKey& where,
@@ -32,6 +77,15 @@ int RepairFilterListInKey(Platform& os, const FilterListKey& where,
   RegKey key(os);
   const Status opened =
       key.Open(where.path, win::kKeyQueryValue | win::kKeySetValue);
+  if (opened == win::kFileNotFound && where.none_since_windows_8 &&
+      os.OsVersion().AtLeast(6, 2)) {
+    // Windows 8 and later keep no critical device database: no list is
+    // there to repair, and its absence is no fault worth a line (a line
+    // would also replace the older log, which may be the only record of an
+    // earlier repair).
+    if (g_runObserver != nullptr) g_runObserver->NotThere();
+    return 0;
+  }
   if (opened != win::kSuccess && g_runObserver != nullptr) {
     g_runObserver->NotRead(opened, true);
   }
@@ -46,49 +100,16 @@ int RepairFilterListInKey(Platform& os, const FilterListKey& where,
   }
 
   // A value that is missing or larger than the buffer is left alone.
-  ListAsRead read;
-  read.size = MultiSz::kBytes;
-  if (const Status status = QueryValueZeroFill(key, valueName, &read.type,
-                                               read.stored.data(), &read.size)) {
-    if (g_runObserver != nullptr) g_runObserver->NotRead(status, false);
-    return 0;
-  }
-  SingleStringToList(&read);
-  if (g_runObserver != nullptr) g_runObserver->Read(read);
-  // Before a change that loses what was stored, the value as read is saved;
-  // when it cannot be, the value is left as read, for its content would be
-  // kept nowhere.
-  const auto back_up = [&] {
-    return WriteBackupValue(key, BackupValueName(key, valueName), read) == 1;
+  const ListReader read_list = [&](ListAsRead* read) {
+    read->size = MultiSz::kBytes;
+    const Status status = QueryValueZeroFill(key, valueName, &read->type,
+                                             read->stored.data(), &read->size);
+    if (status == win::kSuccess) SingleStringToList(read);
+    return status;
   };
-
-  if (MultiSzLength(&read.list) == 0) {
-    // An empty list is removed, with no reboot. A value of another type that
-    // holds no name is not a list at all: it stays.
-    if (read.type != win::kRegMultiSz && !read.single_string) return 1;
-    if (read.rewrite_drops_data && !back_up()) return 0;
-    key.DeleteValue(valueName);
-    return 1;
-  }
-
-  MultiSz working;
-  MultiSzCopy(&working, &read.list);
-  const bool pruned = PruneFilterList(os, read.list, &working);
-  if (!pruned && !read.single_string) return 1;
-  if ((pruned || read.rewrite_drops_data) && !back_up()) return 0;
-  if (!pruned) {
-    // A single string becomes the list of the one name Windows reads from
-    // it, before and after: no reboot.
-    const auto bytes = static_cast<std::uint32_t>(MultiSzLength(&read.list) * 2 + 4);
-    return key.SetValue(valueName, win::kRegMultiSz, read.list.data(), bytes) ==
-                   win::kSuccess
-               ? 1
-               : 0;
-  }
-  const int written = WriteMultiSzOrDelete(
-      key, valueName, &working,
-      static_cast<std::uint32_t>(2 * MultiSzLength(&working)));
-  return written == 1 || !where.fails_when_list_not_written ? 1 : 0;
+  return RepairListAsItNowIs(read_list, [&](const ListAsRead& read) {
+    return RepairListInKey(os, where, key, valueName, read_list, read);
+  });
 }
 
 int RepairClassFilterList(Platform& os, std::u16string_view valueName) {

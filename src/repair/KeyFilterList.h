@@ -25,18 +25,22 @@ struct FilterListKey {
   bool ends_run_when_denied;
   // A pruned list that could not be written gives the result 0.
   bool fails_when_list_not_written;
+  // Windows 8 (6.2) and later have no such key: "not found" there means no
+  // list, and is not logged.
+  bool none_since_windows_8;
 };
 
-inline constexpr FilterListKey kClassFilterLists{kCdromClassKey, true, true};
+inline constexpr FilterListKey kClassFilterLists{kCdromClassKey, true, true, false};
 inline constexpr FilterListKey kCriticalDeviceFilterLists{
-    kCdromCriticalDeviceKey, false, false};
+    kCdromCriticalDeviceKey, false, false, true};
 
 // Repairs the list `valueName` ("LowerFilters" or "UpperFilters") of one key.
 // 1 when the repair ran to its end (nothing to do included), 0 when it
 // stopped early: the key or the value could not be read, a single string
 // could not be rewritten as a list, the backup could not be written (the
-// list is then left as read, for its content would be kept nowhere), or, for
-// the class key, the pruned list could not be written. The backup is written
+// list is then left as read, for its content would be kept nowhere), the
+// list kept changing while it was judged, or, for the class key, the pruned
+// list could not be written. The backup is written
 // before any change that loses stored data: a pruned list, and a single
 // string or an empty list that held more than NULs besides its names.
 int RepairFilterListInKey(Platform& os, const FilterListKey& where,

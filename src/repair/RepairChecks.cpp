@@ -7,6 +7,23 @@
 
 namespace tarvox {
 
+int TakeSingleInstanceGuard(Platform& os) {
+  for (const auto name : {kGlobalSingleInstanceMutexName, kSingleInstanceMutexName}) {
+    const Status created = os.CreateNamedMutex(name);
+    if (created == win::kSuccess) continue;
+    if (created == win::kAlreadyExists) return 0;
+    // Not made, for a reason of its own: only a guard that exists (one of
+    // another user, refused to this process) keeps the run out.
+    if (os.FindNamedMutex(name) != win::kFileNotFound) return 0;
+  }
+  return 1;
+}
+
+bool RepairIsRunning(Platform& os) {
+  return os.FindNamedMutex(kGlobalSingleInstanceMutexName) == win::kSuccess ||
+         os.FindNamedMutex(kSingleInstanceMutexName) == win::kSuccess;
+}
+
 void RunRepairChecks(Platform& os) {
   g_passedNames.Forget();
   RepairClassFilterList(os, u"LowerFilters");

@@ -10,8 +10,26 @@
 namespace tarvox {
 
 // The mutex a repair holds while it runs, so that no second one starts.
+// A plain name lives in the namespace of the session that made it: a
+// deployment agent's run in session 0 and an engineer's in session 1 would
+// each find theirs free and change the same lists at once. So a repair holds
+// it in the global namespace too; the plain name stays for whatever looks
+// for it.
 inline constexpr std::u16string_view kSingleInstanceMutexName =
     u"TarvoxAppSingleIstanceMutex";
+inline constexpr std::u16string_view kGlobalSingleInstanceMutexName =
+    u"Global\\TarvoxAppSingleIstanceMutex";
+
+// Takes the guard under both names, the global one first: 1 when this run
+// now holds it, 0 when another run does (either name exists, or exists and
+// is refused to this process). A global name this process may not make
+// (no right to make global objects) and that does not exist keeps nobody
+// out: the plain name still does in this session.
+int TakeSingleInstanceGuard(Platform& os);
+
+// Whether a repair holds the guard under either name, looked for without
+// making it, so that looking never keeps a repair from starting.
+bool RepairIsRunning(Platform& os);
 
 // The oldest Windows a repair runs on: major version 5.
 inline constexpr std::uint32_t kOldestMajorVersion = 5;

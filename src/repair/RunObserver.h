@@ -47,8 +47,14 @@ class RunObserver {
   // Its key could not be opened (`opening`), or the list not read, with
   // this status.
   virtual void NotRead(Status status, bool opening) = 0;
-  // The list as read.
+  // The place is not there on this Windows (the critical device database,
+  // gone since Windows 8): no list to repair, nothing logged.
+  virtual void NotThere() = 0;
+  // The list as read. Told again each time the list is judged anew, after
+  // another program changed it meanwhile.
   virtual void Read(const ListAsRead& read) = 0;
+  // The list changed every time it was judged: left as it now is.
+  virtual void KeptChanging() = 0;
   virtual void Judged(const NameFinding& finding) = 0;
   // The product's co-installer entry (empty: there is none) and where its
   // DLL was looked for (empty: it was not), with FilePresence's answer,

@@ -38,6 +38,9 @@ class ContractHost {
   // Opening the key with any right of `access` is refused from now on.
   virtual void DenyKeyAccess(std::u16string_view path,
                              std::uint32_t access) = 0;
+  // Holds a mutex whose security refuses every other opening, as another
+  // user's process does, until the host goes.
+  virtual void HoldRefusedMutex(std::u16string_view name) = 0;
 };
 
 std::unique_ptr<ContractHost> MakeContractHost();

@@ -38,6 +38,10 @@ class MemoryHost final : public ContractHost {
   void DenyKeyAccess(std::u16string_view path, std::uint32_t access) override {
     machine_.DenyAccess(path, access);
   }
+  void HoldRefusedMutex(std::u16string_view name) override {
+    machine_.HoldMutex(name);
+    machine_.RefuseMutex(name);
+  }
 
  private:
   MemoryPlatform machine_;

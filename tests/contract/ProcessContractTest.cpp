@@ -36,6 +36,15 @@ TEST_F(Contract, NamedMutexReportsThatItExistsOnTheSecondCreate) {
   EXPECT_EQ(os_.CreateNamedMutex(u"TarvoxContractOtherMutex"), win::kSuccess);
 }
 
+// Another user's run holds the guard: this process is refused it, which
+// is not the same as making it, and finds it all the same.
+TEST_F(Contract, NamedMutexRefusedToThisProcessIsNotMadeButFound) {
+  const std::u16string name = u"Global\\TarvoxContractRefusedMutex";
+  host_->HoldRefusedMutex(name);
+  EXPECT_EQ(os_.CreateNamedMutex(name), win::kAccessDenied);
+  EXPECT_EQ(os_.FindNamedMutex(name), win::kSuccess);
+}
+
 // The check looks for a repair under way without making the mutex, which
 // would keep a repair from starting.
 TEST_F(Contract, NamedMutexIsFoundWithoutBeingMade) {
@@ -60,8 +69,12 @@ TEST_F(Contract, EnvironmentGivesTheWindowsFolderAndNothingForUnsetNames) {
 }
 
 TEST_F(Contract, WindowsVersionIsAtLeastFive) {
-  EXPECT_GE(os_.OsMajorVersion(), 5u);
+  EXPECT_GE(os_.OsVersion().major, 5u);
 }
+
+// The tests run in a user's session, where a notice is seen (under Wine
+// even without a display: its WinSta0 is visible).
+TEST_F(Contract, NoticeCanBeSeenInAUsersSession) { EXPECT_TRUE(os_.NoticeCanBeSeen()); }
 
 }  // namespace
 }  // namespace tarvox::contract

@@ -47,6 +47,17 @@ class Win32Host final : public ContractHost {
   void DenyKeyAccess(std::u16string_view path, std::uint32_t access) override {
     wintest::DenyKeyAccess(Wide(path), access);
   }
+  void HoldRefusedMutex(std::u16string_view name) override {
+    // An empty DACL grants nothing to anybody.
+    SECURITY_DESCRIPTOR descriptor;
+    ACL empty;
+    ASSERT_TRUE(InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION));
+    ASSERT_TRUE(InitializeAcl(&empty, sizeof empty, ACL_REVISION));
+    ASSERT_TRUE(SetSecurityDescriptorDacl(&descriptor, TRUE, &empty, FALSE));
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
+    held_.emplace_back(CreateMutexW(&attributes, TRUE, Wide(name).c_str()));
+    ASSERT_TRUE(held_.back().valid());
+  }
 
  private:
   Win32Platform platform_;

@@ -84,10 +84,16 @@ TEST(Check, ExitCodesSayWhatADetectionScriptNeeds) {
          machine.HoldMutex(u"TarvoxAppSingleIstanceMutex");
        },
        check::kCannotCheck},
+      {"a repair running in another session",
+       [](MemoryPlatform& machine) {
+         SeedBrokenMachine(machine);
+         machine.HoldMutex(u"Global\\TarvoxAppSingleIstanceMutex");
+       },
+       check::kCannotCheck},
       {"Windows older than version 5",
        [](MemoryPlatform& machine) {
          SeedBrokenMachine(machine);
-         machine.SetOsMajorVersion(4);
+         machine.SetOsVersion(4, 0);
        },
        check::kCannotCheck},
       {"the class key refuses even an administrator's changes",

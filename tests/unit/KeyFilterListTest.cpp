@@ -1,5 +1,6 @@
 // The filter lists of the class key and the critical-device entry: judged,
 // backed up, pruned, and what the two keys do differently.
+#include "check/CheckRun.h"
 #include "repair/KeyFilterList.h"
 #include "unit/RunFixture.h"
 
@@ -197,17 +198,52 @@ TEST_F(KeyFilterListTest, BackupThatCannotBeWrittenLeavesTheListAsRead) {
   EXPECT_EQ(g_changesMade, 0);
 }
 
-TEST_F(KeyFilterListTest, MissingCriticalDeviceKeyIsLoggedAndTheRunGoesOn) {
-  SeedQuietMachine();
-  machine_.DenyAccess(kCdromCriticalDeviceKey, win::kKeySetValue);
-  machine_.PutMultiSz(kCdromClassKey, u"UpperFilters", {u"gone"});
-  EXPECT_EQ(RunTarvox(), 0);
-  // Denied like missing: logged, and not fatal for this key.
+// Windows 8 and later keep no critical device database: there a missing
+// key is no list, and logs nothing, so a healthy machine's run leaves the
+// older log (the record of an earlier repair) as it was. Any other failure,
+// and every failure on older Windows, is logged and the run goes on. The
+// check foresees the same lines.
+TEST_F(KeyFilterListTest, CriticalDeviceKeyThatCannotBeOpenedIsLoggedUnlessItIsGoneByDesign) {
+  struct Case {
+    const char* what;
+    WindowsVersion version;
+    bool refused;  // the key is there, but may not be changed
+    bool logged;
+  };
+  const Case cases[] = {
+      {"Windows XP: missing", {5, 1}, false, true},
+      {"Windows 7: missing", {6, 1}, false, true},
+      {"Windows 8: missing", {6, 2}, false, false},
+      {"Windows 10 and 11: missing", {10, 0}, false, false},
+      {"Windows 10: refused", {10, 0}, true, true},
+  };
+  const std::string older = "restored earlier\r\n";
   const std::string lines =
       "Could not open key :\r\n"
       "SYSTEM\\CurrentControlSet\\Control\\CriticalDeviceDatabase\\gencdrom\r\n";
-  EXPECT_EQ(machine_.FileBytes(u"C:\\windows\\Tarvox.log"), lines + lines);
-  EXPECT_FALSE(machine_.GetValue(kCdromClassKey, u"UpperFilters").has_value());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const auto arrange = [&](MemoryPlatform& machine) {
+      machine.SetOsVersion(c.version.major, c.version.minor);
+      machine.PutKey(u"SYSTEM\\CurrentControlSet\\Control\\CoDeviceInstallers");
+      machine.PutKey(kCdromClassKey);
+      machine.AddFile(u"C:\\windows\\Tarvox.log", older);
+      if (c.refused) machine.DenyAccess(kCdromCriticalDeviceKey, win::kKeySetValue);
+    };
+    MemoryPlatform checked;
+    arrange(checked);
+    ResetRunState();
+    const check::CheckOutcome check = check::RunCheck(checked);
+    MemoryPlatform machine;
+    arrange(machine);
+    EXPECT_EQ(RunAsProcess(machine, u"Tarvox.exe -silent"), 0);
+    EXPECT_EQ(machine.FileBytes(u"C:\\windows\\Tarvox.log"),
+              c.logged ? lines + lines : older);
+    EXPECT_EQ(check.exit_code, check::kNothingToRepair);
+    EXPECT_EQ(check.report.log_bytes, c.logged ? lines + lines : "");
+    ASSERT_EQ(check.report.places.size(), 4u);
+    EXPECT_EQ(check.report.places[2].not_there, !c.logged);
+  }
 }
 
 TEST_F(KeyFilterListTest, NoRightsOnTheClassKeyEndTheRunBeforeAnythingElse) {
@@ -233,7 +269,9 @@ TEST_F(KeyFilterListTest, ChecksLogInTheirFixedOrder) {
   machine_.PutKey(kCdromClassKey);
   machine_.PutMultiSz(kCdromClassKey, u"UpperFilters", {u"nodriver"});
   machine_.PutMultiSz(kCdromClassKey, u"LowerFilters", {u"offbak"});
-  // No co-installer key, no critical-device key: two lines each.
+  // No co-installer key, no critical-device key on a Windows that has the
+  // critical device database: two lines each.
+  machine_.SetOsVersion(6, 1);
   EXPECT_EQ(RunTarvox(u"Tarvox.exe"), 0);
   EXPECT_EQ(machine_.FileBytes(u"C:\\windows\\Tarvox.log"),
             "No ImagePath and driver file into default image path not found "

@@ -7,17 +7,43 @@ namespace {
 constexpr std::u16string_view kWindowsTemp = u"C:\\windows\\TarvoxTmp.log";
 constexpr std::u16string_view kWindowsFinal = u"C:\\windows\\Tarvox.log";
 
-TEST_F(RunTest, SecondInstanceEndsAtOnceTouchingNothing) {
-  machine_.HoldMutex(u"TarvoxAppSingleIstanceMutex");
-  machine_.SetOsMajorVersion(4);  // would end with -1 if it got that far
-  EXPECT_EQ(RunTarvox(u"Tarvox.exe"), 0);
-  EXPECT_EQ(machine_.key_opens(), 0);
-  EXPECT_FALSE(machine_.FileExists(kWindowsTemp));
-  EXPECT_TRUE(machine_.notices().empty());
+// The guard is held under a plain name (this session) and a global one
+// (every session): another run under either keeps a start out.
+TEST_F(RunTest, AGuardHeldUnderEitherNameEndsAStartTouchingNothing) {
+  struct Case {
+    const char* what;
+    void (*arrange)(MemoryPlatform&);
+    bool runs;
+  };
+  const Case cases[] = {
+      {"a run in this session",
+       [](MemoryPlatform& m) { m.HoldMutex(u"TarvoxAppSingleIstanceMutex"); }, false},
+      {"a run in another session",
+       [](MemoryPlatform& m) { m.HoldMutex(u"Global\\TarvoxAppSingleIstanceMutex"); }, false},
+      {"a run of another user, its guard refused to this one",
+       [](MemoryPlatform& m) {
+         m.HoldMutex(u"Global\\TarvoxAppSingleIstanceMutex");
+         m.RefuseMutex(u"Global\\TarvoxAppSingleIstanceMutex");
+       },
+       false},
+      {"no right to make global objects, and no other run",
+       [](MemoryPlatform& m) { m.RefuseMutex(u"Global\\TarvoxAppSingleIstanceMutex"); }, true},
+      {"no other run", [](MemoryPlatform&) {}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    MemoryPlatform machine;
+    c.arrange(machine);
+    machine.SetOsVersion(4, 0);  // a start that gets past the guard ends with -1
+    EXPECT_EQ(RunAsProcess(machine, u"Tarvox.exe"), c.runs ? -1 : 0);
+    EXPECT_EQ(machine.key_opens(), c.runs ? 1 : 0);
+    EXPECT_EQ(machine.FileExists(kWindowsTemp), c.runs);
+    EXPECT_TRUE(machine.notices().empty());
+  }
 }
 
 TEST_F(RunTest, WindowsOlderThanVersionFiveEndsWithMinusOneBeforeAnyCheck) {
-  machine_.SetOsMajorVersion(4);
+  machine_.SetOsVersion(4, 0);
   machine_.AddFile(kWindowsFinal, "older run\r\n");
   EXPECT_EQ(RunTarvox(u"Tarvox.exe"), -1);
   // The temporary log keeps its line and is not finished.
@@ -30,7 +56,7 @@ TEST_F(RunTest, WindowsOlderThanVersionFiveEndsWithMinusOneBeforeAnyCheck) {
 
 TEST_F(RunTest, VersionFiveRunsToTheEnd) {
   SeedQuietMachine();
-  machine_.SetOsMajorVersion(5);
+  machine_.SetOsVersion(5, 0);
   EXPECT_EQ(RunTarvox(), 0);
   EXPECT_FALSE(machine_.FileExists(kWindowsTemp));
 }
@@ -88,6 +114,17 @@ TEST_F(NoticeTest, SilentRunChangesTheSameAndShowsNothing) {
   EXPECT_EQ(RunTarvox(u"Tarvox.exe -SILENT"), 0);
   EXPECT_TRUE(machine_.notices().empty());
   EXPECT_EQ(g_changesMade, 1);
+}
+
+// Started by a service, a scheduled task or a deployment agent, a notice
+// would wait for ever where nobody sees it: the run ends as a silent one.
+TEST_F(NoticeTest, NoticeNobodyCouldSeeIsNotShownAndTheRunEnds) {
+  machine_.SetNoticeCanBeSeen(false);
+  EXPECT_EQ(RunTarvox(u"Tarvox.exe"), 0);
+  EXPECT_TRUE(machine_.notices().empty());
+  EXPECT_EQ(g_changesMade, 1);
+  EXPECT_TRUE(machine_.FileExists(kWindowsFinal));
+  EXPECT_FALSE(machine_.FileExists(kWindowsTemp));
 }
 
 TEST_F(NoticeTest, CaptionIsTheNameTheProgramWasSavedUnder) {

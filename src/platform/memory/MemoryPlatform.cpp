@@ -18,6 +18,7 @@ MemoryPlatform::~MemoryPlatform() = default;
 
 Status MemoryPlatform::CreateNamedMutex(std::u16string_view name) {
   const std::u16string key(name);
+  if (refused_mutexes_.count(key) != 0) return win::kAccessDenied;
   if (mutexes_.count(key) != 0 || !own_mutexes_.insert(key).second) {
     return win::kAlreadyExists;
   }
@@ -37,6 +38,10 @@ void MemoryPlatform::HoldMutex(std::u16string_view name) {
   mutexes_.insert(std::u16string(name));
 }
 
+void MemoryPlatform::RefuseMutex(std::u16string_view name) {
+  refused_mutexes_.insert(std::u16string(name));
+}
+
 bool MemoryPlatform::Faulted(Status* status, std::string_view operation,
                              std::u16string_view subject) {
   if (keep_trace_) trace_.push_back({std::string(operation), std::u16string(subject)});
@@ -46,7 +51,9 @@ bool MemoryPlatform::Faulted(Status* status, std::string_view operation,
   return true;
 }
 
-std::uint32_t MemoryPlatform::OsMajorVersion() { return os_major_; }
+WindowsVersion MemoryPlatform::OsVersion() { return os_version_; }
+
+bool MemoryPlatform::NoticeCanBeSeen() { return notice_can_be_seen_; }
 
 std::optional<std::u16string> MemoryPlatform::ReadEnvironment(
     std::u16string_view name) {

@@ -84,7 +84,8 @@ class MemoryPlatform final : public Platform {
   Status CreateNamedMutex(std::u16string_view name) override;
   Status FindNamedMutex(std::u16string_view name) override;
   bool IsAdministrator() override;
-  std::uint32_t OsMajorVersion() override;
+  WindowsVersion OsVersion() override;
+  bool NoticeCanBeSeen() override;
   std::optional<std::u16string> ReadEnvironment(
       std::u16string_view name) override;
   std::u16string CommandLine() override;
@@ -189,9 +190,16 @@ class MemoryPlatform final : public Platform {
 
   // Setting up and reading the process ----------------------------------------
   void HoldMutex(std::u16string_view name);  // as another instance would
+  // Creating the mutex is refused (5): held by a process of another user
+  // when it is held too, else one this process may not make.
+  void RefuseMutex(std::u16string_view name);
   // The process that ran the tool has ended: the mutexes it created go.
   void ProcessExited() { own_mutexes_.clear(); }
-  void SetOsMajorVersion(std::uint32_t major) { os_major_ = major; }
+  void SetOsVersion(std::uint32_t major, std::uint32_t minor) {
+    os_version_ = {major, minor};
+  }
+  // Started where nobody sees a window: a service, a scheduled task.
+  void SetNoticeCanBeSeen(bool seen) { notice_can_be_seen_ = seen; }
   void SetAdministrator(bool administrator) { administrator_ = administrator; }
   void SetEnvironment(std::u16string_view name,
                       std::optional<std::u16string> value);
@@ -297,7 +305,9 @@ class MemoryPlatform final : public Platform {
 
   std::set<std::u16string> mutexes_;      // held by other processes
   std::set<std::u16string> own_mutexes_;  // created by the tool
-  std::uint32_t os_major_ = 10;
+  std::set<std::u16string> refused_mutexes_;
+  WindowsVersion os_version_{10, 0};
+  bool notice_can_be_seen_ = true;
   bool administrator_ = true;
   std::map<std::u16string, std::u16string> environment_;  // folded names
   std::u16string command_line_ = u"Tarvox.exe";

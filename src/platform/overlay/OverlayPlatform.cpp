@@ -387,7 +387,9 @@ Status OverlayPlatform::FindNamedMutex(std::u16string_view name) {
 
 bool OverlayPlatform::IsAdministrator() { return below_.IsAdministrator(); }
 
-std::uint32_t OverlayPlatform::OsMajorVersion() { return below_.OsMajorVersion(); }
+WindowsVersion OverlayPlatform::OsVersion() { return below_.OsVersion(); }
+
+bool OverlayPlatform::NoticeCanBeSeen() { return below_.NoticeCanBeSeen(); }
 
 std::optional<std::u16string> OverlayPlatform::ReadEnvironment(std::u16string_view name) {
   return below_.ReadEnvironment(name);

@@ -391,9 +391,10 @@ std::string Win32Platform::ToAnsi(std::u16string_view text) {
 Status Win32Platform::CreateNamedMutex(std::u16string_view name) {
   // The handle is deliberately never closed: holding it until the process
   // ends is what keeps a second instance out.
-  CreateMutexW(nullptr, TRUE, Wide(name).c_str());
-  return GetLastError() == ERROR_ALREADY_EXISTS ? ERROR_ALREADY_EXISTS
-                                                : ERROR_SUCCESS;
+  const HANDLE mutex = CreateMutexW(nullptr, TRUE, Wide(name).c_str());
+  const Status error = GetLastError();
+  if (mutex == nullptr) return error == ERROR_SUCCESS ? ERROR_INVALID_HANDLE : error;
+  return error == ERROR_ALREADY_EXISTS ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
 }
 
 Status Win32Platform::FindNamedMutex(std::u16string_view name) {
@@ -421,15 +422,31 @@ bool Win32Platform::IsAdministrator() {
   return asked && member;
 }
 
-std::uint32_t Win32Platform::OsMajorVersion() {
+WindowsVersion Win32Platform::OsVersion() {
   OSVERSIONINFOW version{};
   version.dwOSVersionInfoSize = sizeof version;
-  // The result is not needed: a failed call leaves the major version 0.
+  // The result is not needed: a failed call leaves the version 0.0.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
   GetVersionExW(&version);
 #pragma GCC diagnostic pop
-  return version.dwMajorVersion;
+  return {version.dwMajorVersion, version.dwMinorVersion};
+}
+
+bool Win32Platform::NoticeCanBeSeen() {
+  USEROBJECTFLAGS flags{};
+  DWORD needed = 0;
+  const HWINSTA station = GetProcessWindowStation();
+  if (station == nullptr ||
+      !GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, &needed) ||
+      (flags.dwFlags & WSF_VISIBLE) == 0) {
+    return false;
+  }
+  // Since Windows Vista session 0 holds services only: its WinSta0 is
+  // visible, but no user ever looks at it.
+  DWORD session = 0;
+  return !(OsVersion().major >= 6 &&
+           ProcessIdToSessionId(GetCurrentProcessId(), &session) && session == 0);
 }
 
 std::optional<std::u16string> Win32Platform::ReadEnvironment(

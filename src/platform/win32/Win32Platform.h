@@ -54,7 +54,8 @@ class Win32Platform final : public Platform {
   Status CreateNamedMutex(std::u16string_view name) override;
   Status FindNamedMutex(std::u16string_view name) override;
   bool IsAdministrator() override;
-  std::uint32_t OsMajorVersion() override;
+  WindowsVersion OsVersion() override;
+  bool NoticeCanBeSeen() override;
   std::optional<std::u16string> ReadEnvironment(
       std::u16string_view name) override;
   std::u16string CommandLine() override;
