@@ -12,18 +12,19 @@
 #include "services/DriverFile.h"
 
 namespace tarvox::invariants {
-namespace {
-
-using memory::Fold;
-using Stored = MemoryPlatform::StoredValue;
-
-constexpr std::u16string_view kServices = u"SYSTEM\\CurrentControlSet\\Services\\";
 
 std::string Narrow(std::u16string_view text) {
   std::string narrow;
   for (const char16_t unit : text) narrow += unit < 0x80 ? char(unit) : '?';
   return narrow;
 }
+
+namespace {
+
+using memory::Fold;
+using Stored = MemoryPlatform::StoredValue;
+
+constexpr std::u16string_view kServices = u"SYSTEM\\CurrentControlSet\\Services\\";
 
 std::u16string FoldAz(std::u16string_view text) {
   std::u16string folded(text);
@@ -470,6 +471,40 @@ std::string RunSnapshot::CheckFaultCostsNoName(
                fault.operation + " on " + Narrow(fault.subject) + " failing with " +
                std::to_string(fault.status) + " cost " + Narrow(name) +
                ", which the run without it kept";
+      }
+    }
+  }
+  return "";
+}
+
+std::string RunSnapshot::CheckSecondWriter(const MemoryPlatform& after,
+                                           std::u16string_view key,
+                                           std::u16string_view name, const Stored& written,
+                                           std::u16string_view theirs,
+                                           bool unseeable) const {
+  const Values now = ValuesOf(after);
+  const std::string where = Narrow(key) + " " + Narrow(name) + ": ";
+  if (!unseeable) {
+    const std::optional<Stored> list = Find(now, key, name);
+    const std::vector<std::u16string> kept =
+        list ? EntriesOf(Converted(*list)) : std::vector<std::u16string>();
+    if (std::none_of(kept.begin(), kept.end(), [&](const std::u16string& entry) {
+          return FoldAz(entry) == FoldAz(theirs);
+        })) {
+      return where + "the other program's " + Narrow(theirs) + " was lost";
+    }
+  }
+  for (const Place& place : places_) {
+    const std::u16string backup_key = BackupOf(place).first;
+    const bool written_here = Fold(place.key) == Fold(key) && Fold(place.name) == Fold(name);
+    for (const auto slot : {u"_1", u"_2"}) {
+      const std::u16string backup = place.name + slot;
+      const std::optional<Stored> is = Find(now, backup_key, backup);
+      if (Same(Find(values_, backup_key, backup), is)) continue;
+      if (!Same(is, Find(values_, place.key, place.name)) &&
+          !(written_here && Same(is, written))) {
+        return Narrow(backup_key) + " " + Narrow(backup) +
+               ": a backup holds a value its list never held";
       }
     }
   }

@@ -69,6 +69,18 @@ class RunSnapshot {
                                     const MemoryPlatform::FiredFault& fault,
                                     std::u16string_view windows_folder) const;
 
+  // Empty when a run, during which another program wrote `written` to the
+  // list `name` of `key` (adding its own filter `theirs` to what it found
+  // there), kept that filter, and every backup the run wrote holds a value
+  // its list really held: as it was before the run, or as the other
+  // program wrote it. With `unseeable`, the other write came between the
+  // run's last read of that list and its write of it, with nothing between,
+  // where no program can see it: the filter may then be lost.
+  std::string CheckSecondWriter(const MemoryPlatform& after, std::u16string_view key,
+                                std::u16string_view name,
+                                const MemoryPlatform::StoredValue& written,
+                                std::u16string_view theirs, bool unseeable) const;
+
   // By folded key path and value name; the name as spelled kept.
   struct Held {
     std::u16string name;
@@ -110,6 +122,9 @@ class RunSnapshot {
   std::set<std::u16string> keys_;
   std::map<std::u16string, std::string> files_;
 };
+
+// Text for a message: ASCII as it is, every other unit as '?'.
+std::string Narrow(std::u16string_view text);
 
 // Empty when two machines hold the same: every key, every value with its
 // type and bytes, every file with its bytes and every notice shown; else the

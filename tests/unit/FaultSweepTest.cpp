@@ -6,8 +6,10 @@
 // verdicts a run keeps change nothing: the same call failing in a run that
 // judges every name each time it appears leaves the same machine.
 #include <algorithm>
+#include <cstring>
 
 #include "invariants/RunInvariants.h"
+#include "multisz/MultiSz.h"
 #include "platform/memory/MemoryFold.h"
 #include "repair/CoInstaller.h"
 #include "repair/DeviceFilters.h"
@@ -180,6 +182,90 @@ void Sweep(Seed seed) {
 
 TEST(FaultSweep, BrokenMachine) { Sweep(SeedBrokenMachine); }
 TEST(FaultSweep, OddButSoundMachine) { Sweep(SeedOddButSoundMachine); }
+
+// Another program (an installer) adds a filter of its own to a list, as it
+// finds it, while a run is under way: its filter is healthy, so it stays.
+constexpr std::u16string_view kTheirFilter = u"theirflt";
+constexpr std::u16string_view kTheirCoInstaller = u"TheirCo.dll,TheirCoInstaller";
+
+MemoryPlatform::StoredValue AddTheirs(MemoryPlatform& machine, std::u16string_view key,
+                                      std::u16string_view name, std::u16string_view theirs) {
+  MultiSz list;
+  if (const auto found = machine.GetValue(key, name)) {
+    std::memcpy(list.data(), found->bytes.data(),
+                std::min<std::size_t>(found->bytes.size(), MultiSz::kBytes));
+  }
+  Entries entries = MultiSzEntries(list);
+  entries.emplace_back(theirs);
+  machine.PutValue(key, name, win::kRegMultiSz, ListBytes(entries));
+  return {win::kRegMultiSz, ListBytes(entries)};
+}
+
+// Whether a change of `value` right before operation `k` fell between the
+// run's read of it and its write of it, with no operation between: no
+// program can see such a change, for the registry has no write "only if
+// unchanged".
+bool Unseeable(const Trace& trace, long k, std::u16string_view value) {
+  const auto on = [&](long at, std::initializer_list<std::string_view> operations) {
+    return at >= 0 && at < static_cast<long>(trace.size()) &&
+           memory::Fold(trace[at].value) == memory::Fold(value) &&
+           std::find(operations.begin(), operations.end(), trace[at].operation) !=
+               operations.end();
+  };
+  return on(k, {"SetValue", "DeleteValue", "SetDeviceProperty"}) &&
+         on(k - 1, {"QueryValue", "GetDeviceProperty"});
+}
+
+// Right before every operation of a run in turn, another program adds its
+// entry to one list, each list in turn: its entry is never lost, and every
+// backup holds a value its list really held.
+void SweepSecondWriter(Seed seed) {
+  const auto arrange = [&](MemoryPlatform& machine) {
+    const std::vector<std::u16string> devices = seed(machine);
+    machine.PutDword(u"SYSTEM\\CurrentControlSet\\Services\\theirflt", u"Start", 3);
+    machine.AddFile(u"C:\\windows\\system32\\drivers\\theirflt.sys", "MZ");
+    return devices;
+  };
+  CleanRun clean;
+  const std::vector<std::u16string> devices = arrange(clean.machine);
+  clean.machine.KeepTrace();
+  ASSERT_EQ(RunOnce(clean.machine), 0);
+  const long operations = static_cast<long>(clean.machine.trace().size());
+  std::vector<std::pair<std::u16string, std::u16string>> lists = {
+      {std::u16string(kCoDeviceInstallersKey), std::u16string(kCdromClassGuid)}};
+  for (const std::u16string_view key : {kCdromClassKey, kCdromCriticalDeviceKey}) {
+    for (const auto name : {u"LowerFilters", u"UpperFilters"}) lists.emplace_back(std::u16string(key), name);
+  }
+  for (const auto& device : devices) {
+    for (const auto name : {u"LowerFilters", u"UpperFilters"}) lists.emplace_back(device, name);
+  }
+  for (long k = 0; k < operations; ++k) {
+    for (const auto& [key, name] : lists) {
+      const std::u16string_view theirs =
+          key == kCoDeviceInstallersKey ? kTheirCoInstaller : kTheirFilter;
+      MemoryPlatform machine;
+      arrange(machine);
+      const invariants::RunSnapshot before(machine, devices);
+      MemoryPlatform::StoredValue written;
+      machine.KeepTrace();
+      machine.BeforeOperation(machine.operations() + k,
+                              [&] { written = AddTheirs(machine, key, name, theirs); });
+      const int exit_code = RunOnce(machine);
+      std::string broken = before.CheckSecondWriter(
+          machine, key, name, written, theirs, Unseeable(machine.trace(), k, key + u'\\' + name));
+      if (exit_code != 0 || !broken.empty()) {
+        ADD_FAILURE() << "another program writing " << invariants::Narrow(key) << " "
+                      << invariants::Narrow(name) << " before operation " << k << " ("
+                      << clean.machine.trace()[k].operation << "): exit code " << exit_code
+                      << "; " << broken;
+        return;
+      }
+    }
+  }
+}
+
+TEST(FaultSweep, SecondWriterOnBrokenMachine) { SweepSecondWriter(SeedBrokenMachine); }
+TEST(FaultSweep, SecondWriterOnOddButSoundMachine) { SweepSecondWriter(SeedOddButSoundMachine); }
 
 // The machines are rich enough: without faults, both runs keep every rule
 // with every valid name checked, and repair what they should.

@@ -13,11 +13,6 @@ namespace {
 
 constexpr DWORD kCheckTimeoutMs = 30000;
 
-std::wstring CheckExe() {
-  std::wstring path = TarvoxExe();
-  return path.substr(0, path.rfind(L'\\') + 1) + L"TarvoxCheck.exe";
-}
-
 std::string Hex(const std::string& bytes) {
   static const char kDigits[] = "0123456789abcdef";
   std::string hex;

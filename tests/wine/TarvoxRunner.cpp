@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <optional>
+#include <type_traits>
+
 #include "WinTestSupport.h"
 
 namespace tarvox::wintest {
@@ -44,14 +48,55 @@ std::wstring MessageBoxText(HWND dialog) {
   return text != nullptr ? WindowText(text) : std::wstring();
 }
 
-}  // namespace
-
-std::wstring TarvoxExe() {
-  std::wstring path = L"Z:" TARVOX_EXE_UNIX;
+// A path of the build folder, as Wine's drive Z shows it.
+std::wstring FromUnix(std::wstring path) {
   for (auto& unit : path) {
     if (unit == L'/') unit = L'\\';
   }
-  return path;
+  return L"Z:" + path;
+}
+
+std::wstring ServiceRunnerExe() { return FromUnix(TARVOX_SERVICE_RUNNER_UNIX); }
+
+}  // namespace
+
+std::wstring TarvoxExe() { return FromUnix(TARVOX_EXE_UNIX); }
+
+std::wstring CheckExe() {
+  const std::wstring path = TarvoxExe();
+  return path.substr(0, path.rfind(L'\\') + 1) + L"TarvoxCheck.exe";
+}
+
+void PretendWindowsVersion(const std::wstring& exe, const std::wstring& version) {
+  PutString(L"Software\\Wine\\AppDefaults\\" + exe, L"Version", version, HKEY_CURRENT_USER);
+}
+
+std::string RunFromAService(const std::wstring& program) {
+  using Service = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, decltype(&CloseServiceHandle)>;
+  const std::wstring result = L"C:\\tarvox-service-result.txt";
+  DeleteFileW(result.c_str());
+  const Service manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS),
+                        &CloseServiceHandle);
+  if (!manager) return "no service manager, error " + std::to_string(GetLastError());
+  const std::wstring command =
+      L"\"" + ServiceRunnerExe() + L"\" \"" + result + L"\" \"" + program + L"\"";
+  const Service service(
+      CreateServiceW(manager.get(), L"TarvoxTestRunner", L"TarvoxTestRunner",
+                     SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                     SERVICE_ERROR_IGNORE, command.c_str(), nullptr, nullptr, nullptr,
+                     nullptr, nullptr),
+      &CloseServiceHandle);
+  if (!service) return "no service, error " + std::to_string(GetLastError());
+  std::optional<std::string> ended;
+  if (StartServiceW(service.get(), 0, nullptr)) {
+    constexpr DWORD kPollMs = 100;
+    for (DWORD waited = 0; waited < 2 * kRunTimeoutMs && !ended; waited += kPollMs) {
+      Sleep(kPollMs);
+      ended = ReadFileBytes(result);
+    }
+  }
+  DeleteService(service.get());
+  return ended.value_or("the service did not report");
 }
 
 TarvoxRun RunTarvox(const std::wstring& arguments) {

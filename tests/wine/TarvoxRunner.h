@@ -20,12 +20,23 @@ struct TarvoxRun {
   std::vector<NoticeSeen> notices;  // each was answered with OK
 };
 
-// The Windows path of the Tarvox.exe under test.
+// The Windows path of the Tarvox.exe under test, and of the TarvoxCheck.exe
+// beside it.
 std::wstring TarvoxExe();
+std::wstring CheckExe();
 
 // Runs Tarvox.exe with `arguments` after its quoted path ("\"...\" -silent").
 TarvoxRun RunTarvox(const std::wstring& arguments);
 // Runs it with exactly this command line.
 TarvoxRun RunTarvoxExact(const std::wstring& command_line);
+
+// Wine tells the program of this file name ("Tarvox.exe") that it runs on
+// this Windows version ("nt40", "win2k", "win7", "win10").
+void PretendWindowsVersion(const std::wstring& exe, const std::wstring& version);
+
+// Installs a service that starts `program`, as a deployment agent does,
+// starts it, and gives how the program ended: "exit <code>", or "still
+// running" when it had not ended by itself after 30 s (it is then ended).
+std::string RunFromAService(const std::wstring& program);
 
 }  // namespace tarvox::wintest

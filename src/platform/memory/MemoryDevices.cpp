@@ -79,9 +79,11 @@ Status MemoryPlatform::GetDeviceProperty(DeviceSetHandle set,
                                          std::uint32_t* type, void* data,
                                          std::uint32_t capacity,
                                          std::uint32_t* size) {
-  if (Status fault = 0; Faulted(&fault, "GetDeviceProperty", u"")) return fault;
   const std::u16string instance = DeviceInstancePath(set, index);
   const std::u16string_view name = PropertyValueName(property);
+  if (Status fault = 0; Faulted(&fault, "GetDeviceProperty", u"", instance, name)) {
+    return fault;
+  }
   if (instance.empty() || name.empty()) return win::kInvalidParameter;
   const Key* key = FindKey(instance);
   const Value* value =
@@ -100,9 +102,11 @@ Status MemoryPlatform::SetDeviceProperty(DeviceSetHandle set,
                                          std::uint32_t index,
                                          std::uint32_t property,
                                          const void* data, std::uint32_t size) {
-  if (Status fault = 0; Faulted(&fault, "SetDeviceProperty", u"")) return fault;
   const std::u16string instance = DeviceInstancePath(set, index);
   const std::u16string_view name = PropertyValueName(property);
+  if (Status fault = 0; Faulted(&fault, "SetDeviceProperty", u"", instance, name)) {
+    return fault;
+  }
   if (instance.empty() || name.empty()) return win::kInvalidParameter;
   Key* key = MakeKey(instance);
   if (data == nullptr || size == 0) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -156,9 +157,20 @@ class MemoryPlatform final : public Platform {
   struct Operation {
     std::string operation;
     std::u16string subject;
+    // For an operation on one value or device property: the value's key
+    // path and name, joined by a backslash (a device's filter properties
+    // are values of its key, as in Windows).
+    std::u16string value;
   };
   void KeepTrace() { keep_trace_ = true; }
   const std::vector<Operation>& trace() const { return trace_; }
+  // Another program acts on the machine right before the operation
+  // numbered `index` (counted as FailOperation counts) runs: `act` changes
+  // it through the setting-up methods below, which are no operations.
+  void BeforeOperation(long index, std::function<void()> act) {
+    act_at_ = index;
+    act_ = std::move(act);
+  }
 
   // Setting up and reading files ----------------------------------------------
   // Paths are Windows paths; the parent folder is created as needed.
@@ -293,8 +305,10 @@ class MemoryPlatform final : public Platform {
 
   // Counts an operation; true (with `*status` set) when it is the one to
   // fail.
+  // `value_key` and `value_name` name the value the operation is on, if any.
   bool Faulted(Status* status, std::string_view operation,
-               std::u16string_view subject);
+               std::u16string_view subject, std::u16string_view value_key = {},
+               std::u16string_view value_name = {});
 
   long operations_ = 0;
   long fail_at_ = -1;
@@ -302,6 +316,8 @@ class MemoryPlatform final : public Platform {
   std::optional<FiredFault> fired_;
   bool keep_trace_ = false;
   std::vector<Operation> trace_;
+  long act_at_ = -1;
+  std::function<void()> act_;
 
   std::set<std::u16string> mutexes_;      // held by other processes
   std::set<std::u16string> own_mutexes_;  // created by the tool

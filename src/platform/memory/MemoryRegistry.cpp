@@ -116,7 +116,7 @@ Status MemoryPlatform::CreateKey(std::u16string_view path,
 Status MemoryPlatform::QueryValue(KeyHandle handle, std::u16string_view name,
                                   std::uint32_t* type, void* data,
                                   std::uint32_t* size) {
-  if (Status fault = 0; Faulted(&fault, "QueryValue", PathOf(handle))) return fault;
+  if (Status fault = 0; Faulted(&fault, "QueryValue", PathOf(handle), PathOf(handle), name)) return fault;
   Key* key = nullptr;
   if (const Status status = Lookup(handle, win::kKeyQueryValue, &key)) {
     return status;
@@ -132,7 +132,7 @@ Status MemoryPlatform::QueryValue(KeyHandle handle, std::u16string_view name,
 Status MemoryPlatform::SetValue(KeyHandle handle, std::u16string_view name,
                                 std::uint32_t type, const void* data,
                                 std::uint32_t size) {
-  if (Status fault = 0; Faulted(&fault, "SetValue", PathOf(handle))) return fault;
+  if (Status fault = 0; Faulted(&fault, "SetValue", PathOf(handle), PathOf(handle), name)) return fault;
   Key* key = nullptr;
   if (const Status status = Lookup(handle, win::kKeySetValue, &key)) {
     return status;
@@ -152,7 +152,7 @@ Status MemoryPlatform::SetValue(KeyHandle handle, std::u16string_view name,
 
 Status MemoryPlatform::DeleteValue(KeyHandle handle,
                                    std::u16string_view name) {
-  if (Status fault = 0; Faulted(&fault, "DeleteValue", PathOf(handle))) return fault;
+  if (Status fault = 0; Faulted(&fault, "DeleteValue", PathOf(handle), PathOf(handle), name)) return fault;
   Key* key = nullptr;
   if (const Status status = Lookup(handle, win::kKeySetValue, &key)) {
     return status;
