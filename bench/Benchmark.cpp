@@ -231,7 +231,8 @@ ProcessTimes ProcessRunMs(const std::wstring& exe, const Machine* reseed, Platfo
   for (int run = 0; run < kProcessRuns; ++run) {
     if (reseed != nullptr) reseed->SeedLists(os, true);
     runs.push_back(StartAndWait(exe));
-    const HANDLE guard = CreateMutexW(nullptr, TRUE, L"TarvoxAppSingleIstanceMutex");
+    // A start finds the global name first and stops there.
+    const HANDLE guard = CreateMutexW(nullptr, TRUE, L"Global\\TarvoxAppSingleIstanceMutex");
     bares.push_back(StartAndWait(exe));
     CloseHandle(guard);
   }

@@ -217,7 +217,7 @@ std::string TextReport(const CheckOutcome& outcome, std::string_view version) {
     for (const auto& key : report.keys_refusing_writes) out += "  HKLM\\" + Utf8(key) + "\n";
   }
   out += "\n";
-  if (report.reboot) out += "A repair would ask for a reboot (unless started with -silent).\n";
+  if (report.reboot) out += "A repair would ask for a reboot (unless started with -silent, or where no user sees it).\n";
   if (!outcome.cannot_check.empty()) out += "The check could not be made: " + outcome.cannot_check + ".\n";
   out += "Result: " + Verdicts(outcome) + " (exit code " + std::to_string(outcome.exit_code) + ").\n";
   return out;

@@ -4,10 +4,10 @@
 // devices, their values of any type, byte count and content; keys and files
 // that cannot be looked at (a Services key that refuses listing, service
 // keys that refuse reading, files on a network or device that does not
-// answer), no Windows folder, logs an earlier run left. After every run the
-// rules of RunInvariants must hold, no name may leave a list without
-// evidence, the exit code must be 0 unless the run has no rights, and a
-// second run must repair nothing more.
+// answer), no Windows folder, logs an earlier run left; Windows 7 or 10.
+// After every run the rules of RunInvariants must hold, no name may leave a
+// list without evidence, the exit code must be 0 unless the run has no
+// rights, and a second run must repair nothing more.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -262,6 +262,8 @@ Decoded Decode(const std::uint8_t* data, std::size_t size, MemoryPlatform& machi
     }
   }
   if (decoded.no_rights) machine.DenyAccess(tarvox::kCdromClassKey, win::kKeySetValue);
+  // Windows 7, which keeps a critical device database, or 10, which does not.
+  if (in.Byte() & 1) machine.SetOsVersion(6, 1);
   return decoded;
 }
 
