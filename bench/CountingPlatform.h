@@ -135,6 +135,9 @@ class CountingPlatform final : public Platform {
     os_.CloseFile(file);
     spent_[static_cast<int>(Call::kFile)] += std::chrono::steady_clock::now() - start;
   }
+  Status DescribeFile(std::u16string_view path, FileFacts* facts) override {
+    return Timed(Call::kFile, [&] { return os_.DescribeFile(path, facts); });
+  }
   std::string ToAnsi(std::u16string_view text) override { return os_.ToAnsi(text); }
 
   // Every run of the benchmark is let in.
@@ -143,6 +146,8 @@ class CountingPlatform final : public Platform {
   bool IsAdministrator() override { return os_.IsAdministrator(); }
   WindowsVersion OsVersion() override { return os_.OsVersion(); }
   bool NoticeCanBeSeen() override { return os_.NoticeCanBeSeen(); }
+  std::u16string ComputerName() override { return os_.ComputerName(); }
+  UtcTime Now() override { return os_.Now(); }
   std::optional<std::u16string> ReadEnvironment(std::u16string_view name) override {
     return os_.ReadEnvironment(name);
   }

@@ -71,10 +71,39 @@ inline constexpr std::uint32_t kMbIconInformation = 0x40;
 struct WindowsVersion {
   std::uint32_t major = 0;
   std::uint32_t minor = 0;
+  std::uint32_t build = 0;
   // Whether this is `major`.`minor` or later.
   bool AtLeast(std::uint32_t at_major, std::uint32_t at_minor) const {
     return major != at_major ? major > at_major : minor >= at_minor;
   }
+};
+
+// A moment in UTC, as GetSystemTime gives it.
+struct UtcTime {
+  std::uint16_t year = 0;
+  std::uint16_t month = 0;
+  std::uint16_t day = 0;
+  std::uint16_t hour = 0;
+  std::uint16_t minute = 0;
+  std::uint16_t second = 0;
+};
+
+// What a path names, as Windows sees it, learned without changing anything.
+struct FileFacts {
+  // The same for every spelling Windows takes for one file or folder: '.'
+  // and '..', '/' and doubled separators, letter case (beyond A to Z too),
+  // short 8.3 names, another name of a hard-linked file. For one that
+  // exists, its volume and its number there; for one that does not, its
+  // name in upper case below the identity of the nearest folder that does
+  // (or the whole full path, when none does).
+  std::u16string identity;
+  bool exists = false;
+  std::uint32_t attributes = 0;  // of one that exists (of a link itself)
+  std::uint32_t links = 0;       // its names: 2 or more when hard-linked
+  // 0 when it could be moved or deleted now; 32 while another program
+  // holds it open without sharing its deletion; else why it could not be
+  // opened for deletion.
+  Status movable = 0;
 };
 
 // Opaque handles. 0 never names an open object.
@@ -207,6 +236,12 @@ class Platform {
   // back in a buffer.
   virtual Status AppendToFile(FileHandle file, std::string_view bytes) = 0;
   virtual void CloseFile(FileHandle file) = 0;
+  // The facts of `path`: GetFullPathNameW, then CreateFileW for reading its
+  // attributes (GetFileInformationByHandle) and for deletion, both sharing
+  // everything, and closed at once. 0 when they were had, whether the path
+  // names a file or not; else the error that kept them from being had (a
+  // folder that refuses to be looked into, a network that does not answer).
+  virtual Status DescribeFile(std::u16string_view path, FileFacts* facts) = 0;
   // Text in the ANSI code page, as WideCharToMultiByte with no best fit
   // gives it: '?' for each UTF-16 unit the code page cannot hold, so a
   // character outside the Basic Multilingual Plane becomes "??".
@@ -228,8 +263,8 @@ class Platform {
   // Administrators group, enabled (CheckTokenMembership). Not elevated under
   // User Account Control means no.
   virtual bool IsAdministrator() = 0;
-  // dwMajorVersion and dwMinorVersion from GetVersionExW with a 276-byte
-  // OSVERSIONINFOW; 0.0 when the call fails. (Windows 8.1 and later say 6.2
+  // dwMajorVersion, dwMinorVersion and dwBuildNumber from GetVersionExW with
+  // a 276-byte OSVERSIONINFOW; 0.0.0 when the call fails. (Windows 8.1 and later say 6.2
   // to a program whose manifest does not name them: still "8 or later".)
   virtual WindowsVersion OsVersion() = 0;
   // Whether a window this process shows can be seen by anyone: its window
@@ -238,6 +273,10 @@ class Platform {
   // tasks and the deployment agents they start have no visible station. A
   // station that cannot be asked counts as not seen.
   virtual bool NoticeCanBeSeen() = 0;
+  // GetComputerNameW: the computer's name; empty when it cannot be had.
+  virtual std::u16string ComputerName() = 0;
+  // GetSystemTime: now, in UTC.
+  virtual UtcTime Now() = 0;
   // GetEnvironmentVariableW: the whole value, or nothing when unset.
   virtual std::optional<std::u16string> ReadEnvironment(
       std::u16string_view name) = 0;

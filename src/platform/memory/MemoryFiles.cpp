@@ -127,13 +127,17 @@ Status MemoryPlatform::GetAttributes(std::u16string_view path,
   if (const Status unreachable = Unreachable(path)) return unreachable;
   const Node* node = FindNode(path);
   if (node == nullptr) return WhyNotFound(path);
-  constexpr std::uint32_t kArchive = 0x20;
-  *attributes = node->folder ? win::kFileAttributeDirectory
-                             : kArchive | (node->read_only
-                                               ? win::kFileAttributeReadOnly
-                                               : 0);
-  if (node->reparse_point) *attributes |= win::kFileAttributeReparsePoint;
+  *attributes = AttributesOf(*node);
   return win::kSuccess;
+}
+
+std::uint32_t MemoryPlatform::AttributesOf(const Node& node) {
+  constexpr std::uint32_t kArchive = 0x20;
+  std::uint32_t attributes =
+      node.folder ? win::kFileAttributeDirectory
+                  : kArchive | (node.read_only ? win::kFileAttributeReadOnly : 0);
+  if (node.reparse_point) attributes |= win::kFileAttributeReparsePoint;
+  return attributes;
 }
 
 Status MemoryPlatform::RenameFile(std::u16string_view from,
@@ -242,6 +246,23 @@ void MemoryPlatform::CloseFile(FileHandle file) {
   const auto node = files_.find(it->second.key);
   if (node != files_.end()) --node->second.open_for_write;
   open_files_.erase(it);
+}
+
+Status MemoryPlatform::DescribeFile(std::u16string_view path, FileFacts* facts) {
+  *facts = {};
+  if (Status fault = 0; Faulted(&fault, "DescribeFile", path)) return fault;
+  if (const Status unreachable = Unreachable(path)) return unreachable;
+  const Node* node = FindNode(path);
+  if (node == nullptr) {
+    facts->identity = FoldPath(Normalize(path));
+    return win::kSuccess;
+  }
+  facts->identity = u"#" + FoldPath(node->path);
+  facts->exists = true;
+  facts->attributes = AttributesOf(*node);
+  facts->links = node->hard_linked ? 2 : 1;
+  facts->movable = HeldWithoutDeleteSharing(*node) ? win::kSharingViolation : win::kSuccess;
+  return win::kSuccess;
 }
 
 namespace {

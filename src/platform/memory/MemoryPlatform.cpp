@@ -63,6 +63,10 @@ WindowsVersion MemoryPlatform::OsVersion() { return os_version_; }
 
 bool MemoryPlatform::NoticeCanBeSeen() { return notice_can_be_seen_; }
 
+std::u16string MemoryPlatform::ComputerName() { return computer_name_; }
+
+UtcTime MemoryPlatform::Now() { return now_; }
+
 std::optional<std::u16string> MemoryPlatform::ReadEnvironment(
     std::u16string_view name) {
   const auto it = environment_.find(Fold(name));

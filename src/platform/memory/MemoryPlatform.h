@@ -80,6 +80,7 @@ class MemoryPlatform final : public Platform {
                         bool* created) override;
   Status AppendToFile(FileHandle file, std::string_view bytes) override;
   void CloseFile(FileHandle file) override;
+  Status DescribeFile(std::u16string_view path, FileFacts* facts) override;
   std::string ToAnsi(std::u16string_view text) override;
 
   Status CreateNamedMutex(std::u16string_view name) override;
@@ -87,6 +88,8 @@ class MemoryPlatform final : public Platform {
   bool IsAdministrator() override;
   WindowsVersion OsVersion() override;
   bool NoticeCanBeSeen() override;
+  std::u16string ComputerName() override;
+  UtcTime Now() override;
   std::optional<std::u16string> ReadEnvironment(
       std::u16string_view name) override;
   std::u16string CommandLine() override;
@@ -207,9 +210,11 @@ class MemoryPlatform final : public Platform {
   void RefuseMutex(std::u16string_view name);
   // The process that ran the tool has ended: the mutexes it created go.
   void ProcessExited() { own_mutexes_.clear(); }
-  void SetOsVersion(std::uint32_t major, std::uint32_t minor) {
-    os_version_ = {major, minor};
+  void SetOsVersion(std::uint32_t major, std::uint32_t minor, std::uint32_t build = 0) {
+    os_version_ = {major, minor, build};
   }
+  void SetComputerName(std::u16string name) { computer_name_ = std::move(name); }
+  void SetNow(UtcTime now) { now_ = now; }
   // Started where nobody sees a window: a service, a scheduled task.
   void SetNoticeCanBeSeen(bool seen) { notice_can_be_seen_ = seen; }
   void SetAdministrator(bool administrator) { administrator_ = administrator; }
@@ -258,6 +263,7 @@ class MemoryPlatform final : public Platform {
   };
 
   static Node NewNode(std::u16string_view path, bool folder);
+  static std::uint32_t AttributesOf(const Node& node);
   Key* FindKey(std::u16string_view path) const;
   Key* MakeKey(std::u16string_view path);
   static Value* FindValue(Key& key, std::u16string_view name);
@@ -322,7 +328,9 @@ class MemoryPlatform final : public Platform {
   std::set<std::u16string> mutexes_;      // held by other processes
   std::set<std::u16string> own_mutexes_;  // created by the tool
   std::set<std::u16string> refused_mutexes_;
-  WindowsVersion os_version_{10, 0};
+  WindowsVersion os_version_{10, 0, 19045};
+  std::u16string computer_name_ = u"TARVOX-TEST";
+  UtcTime now_{2026, 1, 2, 3, 4, 5};
   bool notice_can_be_seen_ = true;
   bool administrator_ = true;
   std::map<std::u16string, std::u16string> environment_;  // folded names

@@ -321,6 +321,10 @@ Status OverlayPlatform::RenameFile(std::u16string_view from, std::u16string_view
   return win::kSuccess;
 }
 
+Status OverlayPlatform::DescribeFile(std::u16string_view path, FileFacts* facts) {
+  return below_.DescribeFile(path, facts);
+}
+
 // The log's own file operations: a run on the overlay keeps its lines in
 // memory and moves or removes no file for them.
 Status OverlayPlatform::RenameReplacing(std::u16string_view, std::u16string_view) {
@@ -390,6 +394,10 @@ bool OverlayPlatform::IsAdministrator() { return below_.IsAdministrator(); }
 WindowsVersion OverlayPlatform::OsVersion() { return below_.OsVersion(); }
 
 bool OverlayPlatform::NoticeCanBeSeen() { return below_.NoticeCanBeSeen(); }
+
+std::u16string OverlayPlatform::ComputerName() { return below_.ComputerName(); }
+
+UtcTime OverlayPlatform::Now() { return below_.Now(); }
 
 std::optional<std::u16string> OverlayPlatform::ReadEnvironment(std::u16string_view name) {
   return below_.ReadEnvironment(name);

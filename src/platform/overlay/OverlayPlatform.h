@@ -107,6 +107,7 @@ class OverlayPlatform final : public Platform {
                         bool* created) override;
   Status AppendToFile(FileHandle file, std::string_view bytes) override;
   void CloseFile(FileHandle file) override;
+  Status DescribeFile(std::u16string_view path, FileFacts* facts) override;
   std::string ToAnsi(std::u16string_view text) override;
 
   Status CreateNamedMutex(std::u16string_view name) override;
@@ -114,6 +115,8 @@ class OverlayPlatform final : public Platform {
   bool IsAdministrator() override;
   WindowsVersion OsVersion() override;
   bool NoticeCanBeSeen() override;
+  std::u16string ComputerName() override;
+  UtcTime Now() override;
   std::optional<std::u16string> ReadEnvironment(
       std::u16string_view name) override;
   std::u16string CommandLine() override;

@@ -30,6 +30,8 @@ std::u16string FromWide(const wchar_t* text, std::size_t length) {
   return std::u16string(reinterpret_cast<const char16_t*>(text), length);
 }
 
+std::u16string Utf16Of(const std::wstring& text) { return FromWide(text.data(), text.size()); }
+
 HKEY AsKey(KeyHandle key) { return reinterpret_cast<HKEY>(key); }
 HDEVINFO AsDeviceSet(DeviceSetHandle set) {
   return reinterpret_cast<HDEVINFO>(set);
@@ -361,6 +363,85 @@ Status Win32Platform::AppendToFile(FileHandle file, std::string_view bytes) {
 
 void Win32Platform::CloseFile(FileHandle file) { CloseHandle(AsFile(file)); }
 
+namespace {
+
+// The path made full as Windows makes it ('.', '..', '/' and doubled
+// separators resolved); the path as it is when that fails.
+std::wstring FullPath(const std::wstring& path) {
+  std::wstring full(path.size() + MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length =
+        GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (length == 0) return path;
+    if (length < full.size()) {
+      full.resize(length);
+      return full;
+    }
+    full.assign(length, L'\0');  // `length` counts the NUL here
+  }
+}
+
+// Upper case as the file system compares names.
+std::wstring Upper(std::wstring text) {
+  if (!text.empty()) {
+    LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.data(),
+                  static_cast<int>(text.size()), text.data(), static_cast<int>(text.size()),
+                  nullptr, nullptr, 0);
+  }
+  return text;
+}
+
+// Opens `path` itself (a link as the link, a folder too), sharing everything.
+HANDLE OpenToLook(const std::wstring& path, DWORD access) {
+  return CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                     nullptr, OPEN_EXISTING,
+                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+// The facts of the full path `full`; see Platform::DescribeFile.
+Status DescribeFullPath(const std::wstring& full, FileFacts* facts) {
+  const std::wstring path = FilePath(Utf16Of(full));
+  const HANDLE file = OpenToLook(path, FILE_READ_ATTRIBUTES);
+  if (file != INVALID_HANDLE_VALUE) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    const Status status = LastErrorUnless(GetFileInformationByHandle(file, &info));
+    CloseHandle(file);
+    if (status != ERROR_SUCCESS) return status;
+    wchar_t id[40];
+    std::swprintf(id, 40, L"#%08lx:%08lx%08lx", info.dwVolumeSerialNumber, info.nFileIndexHigh,
+                  info.nFileIndexLow);
+    facts->identity = FromWide(id, std::wcslen(id));
+    facts->exists = true;
+    facts->attributes = info.dwFileAttributes;
+    facts->links = info.nNumberOfLinks;
+    const HANDLE deletable = OpenToLook(path, DELETE);
+    facts->movable = deletable != INVALID_HANDLE_VALUE ? ERROR_SUCCESS : GetLastError();
+    if (deletable != INVALID_HANDLE_VALUE) CloseHandle(deletable);
+    return ERROR_SUCCESS;
+  }
+  const Status error = GetLastError();
+  if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return error;
+  // Not there: named below the nearest folder that is.
+  *facts = {};
+  const std::size_t cut = full.find_last_of(L'\\');
+  const std::wstring name = cut == std::wstring::npos ? full : full.substr(cut + 1);
+  FileFacts parent;
+  if (cut != std::wstring::npos && cut + 1 < full.size() && cut > 2 &&
+      DescribeFullPath(full.substr(0, cut), &parent) == ERROR_SUCCESS) {
+    facts->identity = parent.identity + u'\\' + Utf16Of(Upper(name));
+  } else {
+    facts->identity = Utf16Of(Upper(full));
+  }
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+Status Win32Platform::DescribeFile(std::u16string_view path, FileFacts* facts) {
+  *facts = {};
+  return DescribeFullPath(FullPath(Wide(path)), facts);
+}
+
 std::string Win32Platform::ToAnsi(std::u16string_view text) {
   if (text.empty()) return {};
   const std::wstring wide = Wide(text);
@@ -430,7 +511,19 @@ WindowsVersion Win32Platform::OsVersion() {
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
   GetVersionExW(&version);
 #pragma GCC diagnostic pop
-  return {version.dwMajorVersion, version.dwMinorVersion};
+  return {version.dwMajorVersion, version.dwMinorVersion, version.dwBuildNumber};
+}
+
+std::u16string Win32Platform::ComputerName() {
+  wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD length = MAX_COMPUTERNAME_LENGTH + 1;
+  return GetComputerNameW(name, &length) ? FromWide(name, length) : std::u16string();
+}
+
+UtcTime Win32Platform::Now() {
+  SYSTEMTIME now{};
+  GetSystemTime(&now);
+  return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
 }
 
 bool Win32Platform::NoticeCanBeSeen() {
