@@ -38,6 +38,7 @@ inline constexpr Status kAlreadyExists = 183;
 inline constexpr Status kMoreData = 234;
 inline constexpr Status kNoMoreItems = 259;
 inline constexpr Status kDirectory = 267;
+inline constexpr Status kChildMustBeVolatile = 1021;
 inline constexpr Status kCantAccessFile = 1920;
 
 // Registry value types.
@@ -51,6 +52,7 @@ inline constexpr std::uint32_t kRegMultiSz = 7;
 // Registry access rights.
 inline constexpr std::uint32_t kKeyQueryValue = 0x0001;
 inline constexpr std::uint32_t kKeySetValue = 0x0002;
+inline constexpr std::uint32_t kKeyCreateSubKey = 0x0004;
 inline constexpr std::uint32_t kKeyEnumerateSubKeys = 0x0008;
 
 // Device registry properties.

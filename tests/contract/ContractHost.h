@@ -27,6 +27,11 @@ class ContractHost {
   virtual void PutFile(std::u16string_view path, std::string_view bytes) = 0;
   virtual std::optional<std::string> ReadFile(std::u16string_view path) = 0;
   virtual void MakeReadOnly(std::u16string_view path) = 0;
+  // The path as GetShortPathNameW spells it: every part that has a short
+  // (8.3) name by that name.
+  virtual std::u16string ShortPath(std::u16string_view path) = 0;
+  // A file that has a second name beside it (a hard link).
+  virtual void PutHardLinkedFile(std::u16string_view path, std::string_view bytes) = 0;
   // Keeps the file open with no sharing until the host goes.
   virtual void HoldExclusively(std::u16string_view path) = 0;
   // Keeps the file open for reading, sharing reading and writing but not

@@ -11,6 +11,11 @@ class FileContract : public Contract {
   std::u16string In(std::u16string_view name) const {
     return folder_ + u"\\" + std::u16string(name);
   }
+  FileFacts Facts(std::u16string_view path) {
+    FileFacts facts;
+    EXPECT_EQ(os_.DescribeFile(path, &facts), win::kSuccess);
+    return facts;
+  }
 };
 
 // The checks remove a name only when the existence test says a path names no
@@ -170,6 +175,9 @@ TEST_F(FileContract, FileInAViewerCanBeMeasuredButNotMovedOrDeleted) {
   EXPECT_EQ(os_.RenameReplacing(In(u"TarvoxTmp.log"), In(u"Tarvox.log")),
             win::kSharingViolation);
   EXPECT_EQ(host_->ReadFile(In(u"Tarvox.log")), "older");
+  // Asking tells it beforehand, and moves nothing.
+  EXPECT_EQ(Facts(In(u"TarvoxTmp.log")).movable, win::kSharingViolation);
+  EXPECT_EQ(Facts(In(u"Tarvox.log")).movable, win::kSuccess);
 
   // Viewed as the target, it cannot be replaced either.
   host_->HoldShared(In(u"Tarvox.log"));
@@ -184,6 +192,41 @@ TEST_F(FileContract, RenameOfAFileHeldOpenIsASharingViolation) {
   host_->HoldExclusively(In(u"held.bak"));
   EXPECT_EQ(os_.RenameFile(In(u"held.bak"), In(u"held.sys")),
             win::kSharingViolation);
+  EXPECT_EQ(Facts(In(u"held.bak")).movable, win::kSharingViolation);
+}
+
+// Windows takes many spellings for one file: "." and "..", '/' and doubled
+// separators, letter case beyond A to Z, short 8.3 names. A file's facts
+// name it the same whichever is used, whether it exists or not, and tell it
+// apart from every other.
+TEST_F(FileContract, FactsNameAFileAlikeWhicheverWayItIsSpelled) {
+  const std::u16string deep = In(u"Long Folder Name\\M\u00fcller");
+  host_->MakeFolders(deep);
+  host_->PutFile(deep + u"\\alias file.sys", "MZ");
+  const std::u16string short_deep = host_->ShortPath(deep);
+  EXPECT_NE(short_deep, deep);
+  for (const std::u16string_view name : {u"alias file.sys", u"alias file.bak"}) {
+    SCOPED_TRACE(name.size());
+    std::u16string upper(name);
+    for (auto& unit : upper) unit = unit >= u'a' && unit <= u'z' ? unit - 32 : unit;
+    const std::u16string spellings[] = {
+        In(u"long folder name\\.\\M\u00dcLLER\\") + upper,
+        In(u"Long Folder Name//x\\..\\M\u00fcller/") + std::u16string(name),
+        short_deep + u"\\" + std::u16string(name),
+    };
+    const FileFacts plain = Facts(deep + u"\\" + std::u16string(name));
+    EXPECT_EQ(plain.exists, name.ends_with(u".sys"));
+    for (const auto& spelling : spellings) EXPECT_EQ(Facts(spelling).identity, plain.identity);
+  }
+  const FileFacts file = Facts(deep + u"\\alias file.sys");
+  EXPECT_EQ(file.links, 1u);
+  EXPECT_EQ(file.movable, win::kSuccess);
+  EXPECT_NE(file.identity, Facts(deep + u"\\alias file.bak").identity);
+  EXPECT_NE(file.identity, Facts(deep).identity);
+  EXPECT_EQ(Facts(deep).attributes & win::kFileAttributeDirectory, win::kFileAttributeDirectory);
+
+  host_->PutHardLinkedFile(In(u"linked.log"), "x");
+  EXPECT_EQ(Facts(In(u"linked.log")).links, 2u);
 }
 
 TEST_F(FileContract, RemoveRefusesReadOnlyFilesAndFolders) {

@@ -26,6 +26,12 @@ class MemoryHost final : public ContractHost {
   void MakeReadOnly(std::u16string_view path) override {
     machine_.SetReadOnly(path, true);
   }
+  std::u16string ShortPath(std::u16string_view path) override {
+    return machine_.ShortPathOf(path);
+  }
+  void PutHardLinkedFile(std::u16string_view path, std::string_view bytes) override {
+    machine_.AddHardLinkedFile(path, bytes);
+  }
   void HoldExclusively(std::u16string_view path) override {
     machine_.HoldExclusively(path);
   }

@@ -319,6 +319,14 @@ TEST_F(RegistryContract, DeniedRightRefusesOnlyTheOpensThatAskForIt) {
   EXPECT_FALSE(key.is_open());
   EXPECT_EQ(key.Create(path, kReadWrite), win::kAccessDenied);
   EXPECT_EQ(key.Open(path, win::kKeyQueryValue), win::kSuccess);
+  // The right to make subkeys is asked for the same way, so a key that
+  // refuses it tells so before anything is made below it. (Wine does not
+  // check that right when a subkey is made; Windows does.)
+  { MakeKey(u"Closed"); }
+  constexpr std::u16string_view closed = u"SOFTWARE\\TarvoxContract\\Closed";
+  host_->DenyKeyAccess(closed, win::kKeyCreateSubKey);
+  EXPECT_EQ(key.Open(closed, win::kKeyCreateSubKey), win::kAccessDenied);
+  EXPECT_EQ(key.Open(closed, kReadWrite), win::kSuccess);
 }
 
 }  // namespace

@@ -35,6 +35,18 @@ class Win32Host final : public ContractHost {
   void MakeReadOnly(std::u16string_view path) override {
     wintest::MakeReadOnly(Wide(path));
   }
+  std::u16string ShortPath(std::u16string_view path) override {
+    wchar_t short_path[MAX_PATH] = {};
+    const DWORD length = GetShortPathNameW(Wide(path).c_str(), short_path, MAX_PATH);
+    EXPECT_GT(length, 0u) << "short path, error " << GetLastError();
+    return Utf16(std::wstring_view(short_path, length < MAX_PATH ? length : 0));
+  }
+  void PutHardLinkedFile(std::u16string_view path, std::string_view bytes) override {
+    PutFile(path, bytes);
+    const std::wstring second = Wide(path) + L".second";
+    EXPECT_TRUE(CreateHardLinkW(second.c_str(), Wide(path).c_str(), nullptr))
+        << "hard link, error " << GetLastError();
+  }
   void HoldExclusively(std::u16string_view path) override {
     held_.push_back(wintest::HoldExclusively(Wide(path)));
   }

@@ -4,7 +4,9 @@
 // devices, their values of any type, byte count and content; keys and files
 // that cannot be looked at (a Services key that refuses listing, service
 // keys that refuse reading, files on a network or device that does not
-// answer), no Windows folder, logs an earlier run left; Windows 7 or 10.
+// answer, or held open), no Windows folder, logs an earlier run left (one
+// planted as a hard link), a backup key's parent that refuses subkeys, file
+// paths in every spelling Windows takes for one file; Windows 7 or 10.
 // After every run the rules of RunInvariants must hold, no name may leave a
 // list without evidence, the exit code must be 0 unless the run has no
 // rights, and a second run must repair nothing more.
@@ -68,6 +70,14 @@ struct Reader {
 
 std::string Utf16(std::u16string_view text) {
   return std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2);
+}
+
+// Upper case as Windows folds file names, for the letters the names hold.
+std::u16string Upper(std::u16string text) {
+  for (auto& unit : text) {
+    if ((unit >= u'a' && unit <= u'z') || unit == u'\u00e9') unit = char16_t(unit - 32);
+  }
+  return text;
 }
 
 std::u16string Spelled(Reader& in, std::size_t index) {
@@ -134,8 +144,17 @@ void AddService(MemoryPlatform& machine, Reader& in, const std::u16string& name)
       u"C:\\tools\\" + std::u16string(300, u'p') + u".sys",
       // Another service's ".bak" copy: a restore of that one takes it away.
       u"C:\\tools\\" + kNames[0] + u".bak",
+      // Other spellings Windows takes for the same files: "." and "..",
+      // '/' and doubled separators, letter case beyond A to Z, a short name
+      // ("Long tools" is "LONGTO~1"); and another service's ".bak" so spelled.
+      u"System32\\drivers\\.\\" + sys,
+      u"\\??\\C:\\tools\\..\\tools//" + sys,
+      u"\\??\\C:\\TOOLS\\" + Upper(sys),
+      u"C:\\LONGTO~1\\" + sys,
+      u"C:\\Long tools\\" + sys,
+      u"C:\\TOOLS\\.\\" + Upper(kNames[0]) + u".BAK",
   };
-  const std::uint8_t form = in.Byte() % 10;
+  const std::uint8_t form = in.Byte() % (std::size(templates) + 1);
   std::u16string image;
   if (form < std::size(templates)) {
     image = templates[form];
@@ -155,6 +174,9 @@ void AddService(MemoryPlatform& machine, Reader& in, const std::u16string& name)
   if (files & 2) machine.AddFile(tarvox::BackupPathOf(driver.path), "copy");
   if (files & 4) machine.MakeUnreachable(driver.path, Unseen(in));
   if (files & 8) machine.MakeUnreachable(tarvox::BackupPathOf(driver.path), Unseen(in));
+  // A virus scanner or backup agent holds the copy open: it cannot be moved.
+  if (files & 16) machine.HoldExclusively(tarvox::BackupPathOf(driver.path));
+  if (files & 32) machine.HoldShared(tarvox::BackupPathOf(driver.path));
 }
 
 // The machine of the input at hand, shown when a rule breaks.
@@ -218,6 +240,7 @@ Decoded Decode(const std::uint8_t* data, std::size_t size, MemoryPlatform& machi
   Reader in{data, size};
   Decoded decoded;
   machine.AddFolder(u"C:\\tools");
+  machine.AddFolder(u"C:\\Long tools");
   machine.AddFile(u"C:\\windows\\system32\\OrvaneCo.dll", "MZ");
   const std::uint8_t flags = in.Byte();
   if (flags & 1) machine.SetCommandLine(u"Tarvox.exe -silent");
@@ -263,7 +286,12 @@ Decoded Decode(const std::uint8_t* data, std::size_t size, MemoryPlatform& machi
   }
   if (decoded.no_rights) machine.DenyAccess(tarvox::kCdromClassKey, win::kKeySetValue);
   // Windows 7, which keeps a critical device database, or 10, which does not.
-  if (in.Byte() & 1) machine.SetOsVersion(6, 1);
+  const std::uint8_t more = in.Byte();
+  if (more & 1) machine.SetOsVersion(6, 1);
+  // The device backups' parent refuses to have keys made below it.
+  if (more & 2) machine.DenyAccess(u"SOFTWARE\\Kestrow", win::kKeyCreateSubKey);
+  // A temporary log planted as a second name of another file.
+  if (more & 4) machine.AddHardLinkedFile(u"C:\\windows\\TarvoxTmp.log", "planted\r\n");
   return decoded;
 }
 

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <setupapi.h>
 
+#include <algorithm>
 #include <sstream>
 
 #include "wine/EndToEndFixture.h"
@@ -53,6 +54,13 @@ std::wstring Field(std::string_view line, std::string_view name) {
 
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
+// ASCII text as a JSON string: quoted, backslashes doubled.
+std::string JsonString(const std::string& text) {
+  std::string quoted = "\"";
+  for (const char c : text) quoted += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  return quoted + "\"";
+}
+
 // The lines of the report that are changes.
 std::vector<std::string> ChangeLines(const std::string& report) {
   std::vector<std::string> lines;
@@ -82,6 +90,40 @@ class CheckEndToEnd : public EndToEnd {
                {L"tvoff", L"tvgood"});
     PutMultiSz(L"SYSTEM\\CurrentControlSet\\Enum\\ROOT\\CDROM\\0000", L"UpperFilters",
                {L"tvgone"});
+  }
+  // Every change a check foresaw, found on the machine after the repair.
+  void ExpectMade(const std::vector<std::string>& changes) {
+    for (const std::string& change : changes) {
+      SCOPED_TRACE(change);
+      const std::string kind = Narrow(Field(change, "kind"));
+      const std::wstring key = Field(change, "key");
+      const std::wstring name = Field(change, "name");
+      const std::string data = Narrow(Field(change, "data"));
+      if (kind == "setValue") {
+        const auto value = GetValue(key, name);
+        ASSERT_TRUE(value.has_value());
+        EXPECT_EQ(value->type, static_cast<DWORD>(std::stoul(Field(change, "type"))));
+        EXPECT_EQ(Hex(value->bytes), data);
+      } else if (kind == "deleteValue") {
+        EXPECT_FALSE(GetValue(key, name).has_value());
+      } else if (kind == "createKey") {
+        EXPECT_TRUE(KeyExists(key));
+      } else if (kind == "setProperty" || kind == "clearProperty") {
+        const auto property = DeviceProperty(Field(change, "device"),
+                                             static_cast<DWORD>(std::stoul(Field(change, "property"))));
+        if (kind == "clearProperty") {
+          EXPECT_TRUE(!property || property->bytes.empty());  // Wine keeps it empty
+        } else {
+          ASSERT_TRUE(property.has_value());
+          EXPECT_EQ(Hex(property->bytes), data);
+        }
+      } else if (kind == "renameFile") {
+        EXPECT_FALSE(FileExists(Field(change, "from")));
+        EXPECT_TRUE(FileExists(Field(change, "to")));
+      } else {
+        ADD_FAILURE() << "unknown change";
+      }
+    }
   }
   struct CheckRun {
     ProgramEnd end;
@@ -116,46 +158,54 @@ TEST_F(CheckEndToEnd, PredictionIsWhatTheRepairDoes) {
   const TarvoxRun repair = RunTarvox(L"-silent");
   ASSERT_TRUE(repair.ended);
   EXPECT_EQ(repair.exit_code, 0u);
-  for (const std::string& change : changes) {
-    SCOPED_TRACE(change);
-    const std::string kind = Narrow(Field(change, "kind"));
-    const std::wstring key = Field(change, "key");
-    const std::wstring name = Field(change, "name");
-    const std::string data = Narrow(Field(change, "data"));
-    if (kind == "setValue") {
-      const auto value = GetValue(key, name);
-      ASSERT_TRUE(value.has_value());
-      EXPECT_EQ(value->type, static_cast<DWORD>(std::stoul(Field(change, "type"))));
-      EXPECT_EQ(Hex(value->bytes), data);
-    } else if (kind == "deleteValue") {
-      EXPECT_FALSE(GetValue(key, name).has_value());
-    } else if (kind == "createKey") {
-      EXPECT_TRUE(KeyExists(key));
-    } else if (kind == "setProperty" || kind == "clearProperty") {
-      const auto property = DeviceProperty(Field(change, "device"),
-                                           static_cast<DWORD>(std::stoul(Field(change, "property"))));
-      if (kind == "clearProperty") {
-        EXPECT_TRUE(!property || property->bytes.empty());  // Wine keeps it empty
-      } else {
-        ASSERT_TRUE(property.has_value());
-        EXPECT_EQ(Hex(property->bytes), data);
-      }
-    } else if (kind == "renameFile") {
-      EXPECT_FALSE(FileExists(Field(change, "from")));
-      EXPECT_TRUE(FileExists(Field(change, "to")));
-    } else {
-      ADD_FAILURE() << "unknown change";
-    }
-  }
+  ExpectMade(changes);
   // The lines it foresaw are the log's.
   const std::string log = ReadFileBytes(In(kProductFolder, L"Tarvox.log")).value_or("");
   ASSERT_FALSE(log.empty());
-  std::string first_line;  // as JSON writes it: backslashes doubled
-  for (const char c : log.substr(0, log.find('\r'))) first_line += c == '\\' ? "\\\\" : std::string(1, c);
-  EXPECT_NE(check.out.find("\"log\": [\"" + first_line + "\""), std::string::npos);
+  EXPECT_NE(check.out.find("\"log\": [" + JsonString(log.substr(0, log.find('\r')))),
+            std::string::npos);
 
   // A repaired machine has nothing left to repair.
   EXPECT_EQ(Check(L"").end.exit_code, 0u);
+}
+
+// Windows takes many spellings for one file, and another program may hold
+// a file open: the check names files as Windows does and asks whether a
+// copy can be moved, so what it foresees is what the repair does.
+TEST_F(CheckEndToEnd, PredictionHoldsForOneFileSpelledTwoWaysAndACopyHeldOpen) {
+  const auto with_image_path = [&](const std::wstring& name, const std::wstring& image) {
+    Service(name, 3, false);
+    PutString(kServicesKey + name, L"ImagePath", image);
+  };
+  // Two services name one file: its .bak copy, restored for the first, is
+  // gone for the second.
+  with_image_path(L"tvalA", L"System32\\drivers\\tvalias.sys");
+  with_image_path(L"tvalB", L"System32\\drivers\\.\\tvalias.bak");
+  WriteFileBytes(In(drivers_, L"tvalias.bak"), "MZ");
+  // A driver gone whose copy a virus scanner holds open.
+  Service(L"tvheld", 1, false);
+  WriteFileBytes(In(drivers_, L"tvheld.bak"), "MZ");
+  PutMultiSz(kClassKey, L"LowerFilters", {L"tvalA", L"tvalB", L"tvheld"});
+  OwnedHandle scanner = HoldShared(In(drivers_, L"tvheld.bak"));
+
+  const CheckRun check = Check(L"--json");
+  EXPECT_EQ(check.end.exit_code, 1u);
+  const std::vector<std::string> changes = ChangeLines(check.out);
+  const TarvoxRun repair = RunTarvox(L"-silent");
+  ASSERT_TRUE(repair.ended);
+  ExpectMade(changes);
+  EXPECT_EQ(GetValue(kClassKey, L"LowerFilters"), Multi({L"tvalA"}));
+  EXPECT_EQ(std::count_if(changes.begin(), changes.end(),
+                          [](const std::string& line) { return line.find("renameFile") != std::string::npos; }),
+            1);
+  // Every line the repair logged was foreseen, the held copy's cause 11 too.
+  const std::string log = ReadFileBytes(In(kProductFolder, L"Tarvox.log")).value_or("");
+  EXPECT_NE(log.find("tvheld.bak could not be converted, cause :11"), std::string::npos);
+  std::istringstream lines(log);
+  for (std::string line; std::getline(lines, line);) {
+    line.erase(line.find_last_not_of('\r') + 1);
+    EXPECT_NE(check.out.find(JsonString(line)), std::string::npos) << line;
+  }
 }
 
 TEST_F(CheckEndToEnd, ExitCodesForADetectionScript) {

@@ -8,13 +8,108 @@
 #include "platform/memory/MemoryPlatform.h"
 
 namespace tarvox {
+namespace {
 
-MemoryPlatform::Node MemoryPlatform::NewNode(std::u16string_view path,
-                                            bool folder) {
+// Units an 8.3 name may hold besides ASCII letters and digits.
+constexpr std::u16string_view kShortNameSymbols = u"!#$%&'()-@^_`{}~";
+
+bool ShortNameUnit(char16_t unit) {
+  return (unit >= u'A' && unit <= u'Z') || (unit >= u'a' && unit <= u'z') ||
+         (unit >= u'0' && unit <= u'9') ||
+         kShortNameSymbols.find(unit) != std::u16string_view::npos;
+}
+
+// Whether `name` is an 8.3 name already (in any letter case): a base of 1
+// to 8 units, then maybe a dot and 1 to 3 more, all of them allowed.
+bool IsShortName(std::u16string_view name) {
+  const std::size_t dot = name.find(u'.');
+  const std::u16string_view base = name.substr(0, dot);
+  const std::u16string_view ext =
+      dot == std::u16string_view::npos ? std::u16string_view() : name.substr(dot + 1);
+  return !base.empty() && base.size() <= 8 && ext.size() <= 3 &&
+         (dot == std::u16string_view::npos || !ext.empty()) &&
+         std::all_of(base.begin(), base.end(), ShortNameUnit) &&
+         std::all_of(ext.begin(), ext.end(), ShortNameUnit);
+}
+
+// The first `count` units of `text` that an 8.3 name may hold, upper case.
+std::u16string ShortPart(std::u16string_view text, std::size_t count) {
+  std::u16string part;
+  for (const char16_t unit : text) {
+    if (part.size() == count) break;
+    if (!ShortNameUnit(unit) || unit == u'~') continue;
+    part += unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - 32) : unit;
+  }
+  return part.empty() ? u"_" : part;
+}
+
+}  // namespace
+
+// --- Short names -------------------------------------------------------------
+// Like NTFS, the in-memory machine gives every file and folder whose name is
+// no 8.3 name a short one: six units of its name, "~", a number, and three
+// of its extension ("Long Folder Name" is "LONGFO~1"). A path may spell any
+// part of it either way. (Wine makes its short names otherwise; what holds
+// on both is that the short spelling names the same file.)
+
+std::u16string MemoryPlatform::JoinPath(std::u16string_view folder, std::u16string_view name) {
+  std::u16string path(folder);
+  if (path.empty() || path.back() != u'\\') path += u'\\';
+  return path + std::u16string(name);
+}
+
+const MemoryPlatform::Node* MemoryPlatform::ChildNamed(std::u16string_view folder,
+                                                       std::u16string_view name) const {
+  if (const auto it = files_.find(FoldPath(JoinPath(folder, name))); it != files_.end()) {
+    return &it->second;
+  }
+  const std::u16string folded = memory::Fold(name);
+  const std::u16string folded_folder = FoldPath(folder);
+  for (const auto& [_, node] : files_) {
+    if (!node.short_name.empty() && memory::Fold(node.short_name) == folded &&
+        FoldPath(ParentOf(node.path)) == folded_folder) {
+      return &node;
+    }
+  }
+  return nullptr;
+}
+
+MemoryPlatform::Node MemoryPlatform::MakeNode(const std::u16string& normalized, bool folder) const {
   Node node;
-  node.path = std::u16string(path);
+  node.path = normalized;
   node.folder = folder;
+  const std::u16string parent = ParentOf(normalized);
+  const std::u16string name = normalized.substr(normalized.rfind(u'\\') + 1);
+  if (!IsShortName(name)) {
+    const std::size_t dot = name.rfind(u'.');
+    const std::u16string base = ShortPart(name.substr(0, dot), 6);
+    const std::u16string ext =
+        dot == std::u16string::npos ? u"" : u"." + ShortPart(name.substr(dot + 1), 3);
+    for (int number = 1; node.short_name.empty(); ++number) {
+      std::u16string candidate = base + u"~";
+      for (const char digit : std::to_string(number)) candidate += char16_t(digit);
+      candidate += ext;
+      if (ChildNamed(parent, candidate) == nullptr) node.short_name = candidate;
+    }
+  }
   return node;
+}
+
+std::u16string MemoryPlatform::ShortPathOf(std::u16string_view path) const {
+  const std::u16string normalized = Normalize(path);
+  std::u16string short_path = normalized.substr(0, 2);
+  std::u16string long_path = short_path;
+  std::size_t at = 3;
+  while (at <= normalized.size()) {
+    const std::size_t cut = std::min(normalized.find(u'\\', at), normalized.size());
+    const std::u16string part = normalized.substr(at, cut - at);
+    long_path = JoinPath(long_path, part);
+    const Node* node = FindNode(long_path);
+    short_path = JoinPath(short_path,
+                          node != nullptr && !node->short_name.empty() ? node->short_name : part);
+    at = cut + 1;
+  }
+  return short_path;
 }
 
 std::u16string MemoryPlatform::Normalize(std::u16string_view path) const {
@@ -43,7 +138,13 @@ std::u16string MemoryPlatform::Normalize(std::u16string_view path) const {
     at = cut + 1;
   }
   std::u16string result = text.substr(0, 2);
-  for (const auto& part : parts) result += u"\\" + part;
+  for (const auto& part : parts) {
+    // A short name stands for the long one it was given for.
+    const Node* node = part.find(u'~') != std::u16string::npos
+                           ? ChildNamed(result.size() == 2 ? result + u"\\" : result, part)
+                           : nullptr;
+    result += u"\\" + (node != nullptr ? node->path.substr(node->path.rfind(u'\\') + 1) : part);
+  }
   // A name that ends in a separator names no file.
   if (text.size() > 3 && text.back() == u'\\') result += u'\\';
   if (parts.empty()) result += u'\\';
@@ -158,8 +259,10 @@ Status MemoryPlatform::RenameFile(std::u16string_view from,
 void MemoryPlatform::MoveNode(std::u16string_view from,
                               const std::u16string& target) {
   Node moved = *FindNode(from);
-  moved.path = target;
   files_.erase(FoldPath(Normalize(from)));
+  const Node placed = MakeNode(target, moved.folder);
+  moved.path = placed.path;
+  moved.short_name = placed.short_name;
   files_[FoldPath(target)] = std::move(moved);
 }
 
@@ -223,7 +326,7 @@ Status MemoryPlatform::OpenAppendFile(std::u16string_view path,
     if (node.held_exclusively) return win::kSharingViolation;
     if (node.reparse_point || node.hard_linked) return win::kCantAccessFile;
   } else {
-    it = files_.emplace(key, NewNode(normalized, false)).first;
+    it = files_.emplace(key, MakeNode(normalized, false)).first;
   }
   ++it->second.open_for_write;
   *file = next_file_++;
@@ -301,15 +404,19 @@ void MemoryPlatform::AddFolder(std::u16string_view path) {
   const std::u16string normalized = Normalize(path);
   if (normalized.size() <= 3) return;
   AddFolder(ParentOf(normalized));
-  files_.try_emplace(FoldPath(normalized), NewNode(normalized, true));
+  if (files_.count(FoldPath(normalized)) == 0) {
+    files_.emplace(FoldPath(normalized), MakeNode(normalized, true));
+  }
 }
 
 void MemoryPlatform::AddFile(std::u16string_view path, std::string_view bytes) {
   const std::u16string normalized = Normalize(path);
   AddFolder(ParentOf(normalized));
-  Node& node = files_[FoldPath(normalized)];
-  node = NewNode(normalized, false);
+  const auto existing = files_.find(FoldPath(normalized));
+  Node node = existing != files_.end() ? existing->second : MakeNode(normalized, false);
+  node.folder = false;
   node.bytes = std::string(bytes);
+  files_[FoldPath(normalized)] = std::move(node);
 }
 
 void MemoryPlatform::AddSymbolicLink(std::u16string_view path) {

@@ -117,6 +117,9 @@ class MemoryPlatform final : public Platform {
   void DenyAccess(std::u16string_view path, std::uint32_t access);
   // The rights DenyAccess refused on the key; 0 for a key that is not there.
   std::uint32_t DeniedAccess(std::u16string_view path) const;
+  // The key lives in memory only, as Windows' volatile keys do: a key that
+  // is not volatile cannot be made below it (1021).
+  void MakeVolatile(std::u16string_view path);
   // Writes and deletes of values in the key fail with `status` from now on,
   // although the key opens; a full registry or a key deleted meanwhile.
   void FailWrites(std::u16string_view path, Status status);
@@ -200,6 +203,9 @@ class MemoryPlatform final : public Platform {
   void SetCurrentFolder(std::u16string_view folder);
   std::optional<std::string> FileBytes(std::u16string_view path) const;
   bool FileExists(std::u16string_view path) const;
+  // The path with every part that has a short (8.3) name spelled by it, as
+  // GetShortPathNameW gives it.
+  std::u16string ShortPathOf(std::u16string_view path) const;
   // The paths of all files (not folders), in their stored spelling.
   std::vector<std::u16string> AllFiles() const;
 
@@ -241,6 +247,7 @@ class MemoryPlatform final : public Platform {
     std::vector<Value> values;  // in the order they were first written
     std::uint32_t denied_access = 0;
     Status write_failure = 0;
+    bool is_volatile = false;
   };
   struct OpenKeyState {
     Key* key;
@@ -249,6 +256,7 @@ class MemoryPlatform final : public Platform {
   };
   struct Node {
     std::u16string path;  // as first spelled
+    std::u16string short_name;  // its 8.3 name, when its own is not one
     bool folder = false;
     bool read_only = false;
     bool reparse_point = false;
@@ -262,10 +270,17 @@ class MemoryPlatform final : public Platform {
     std::u16string key;  // into files_
   };
 
-  static Node NewNode(std::u16string_view path, bool folder);
+  // A new file or folder at the normalized path, with its short name.
+  Node MakeNode(const std::u16string& normalized, bool folder) const;
+  static std::u16string JoinPath(std::u16string_view folder, std::u16string_view name);
+  // The file or folder right in `folder` (normalized) whose name, or short
+  // name, is `name`.
+  const Node* ChildNamed(std::u16string_view folder, std::u16string_view name) const;
   static std::uint32_t AttributesOf(const Node& node);
   Key* FindKey(std::u16string_view path) const;
   Key* MakeKey(std::u16string_view path);
+  // The deepest key along `path` that is there (the root at least).
+  const Key* NearestKey(std::u16string_view path) const;
   static Value* FindValue(Key& key, std::u16string_view name);
   Status Lookup(KeyHandle handle, std::uint32_t needed, Key** key) const;
   KeyHandle NewHandle(Key* key, std::uint32_t access, std::u16string_view path);

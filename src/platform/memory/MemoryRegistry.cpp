@@ -43,6 +43,16 @@ MemoryPlatform::Key* MemoryPlatform::FindKey(std::u16string_view path) const {
   return const_cast<Key*>(key);
 }
 
+const MemoryPlatform::Key* MemoryPlatform::NearestKey(std::u16string_view path) const {
+  const Key* key = &root_;
+  for (const auto part : SplitKeyPath(path).value_or(std::vector<std::u16string_view>())) {
+    const auto it = key->subkeys.find(Fold(part));
+    if (it == key->subkeys.end()) break;
+    key = it->second.get();
+  }
+  return key;
+}
+
 MemoryPlatform::Key* MemoryPlatform::MakeKey(std::u16string_view path) {
   const auto parts = SplitKeyPath(path);
   if (!parts) return nullptr;
@@ -106,6 +116,14 @@ Status MemoryPlatform::CreateKey(std::u16string_view path,
   Key* existing = FindKey(path);
   if (existing != nullptr && (existing->denied_access & access) != 0) {
     return win::kAccessDenied;
+  }
+  if (existing == nullptr) {
+    // The missing keys are made below the nearest one there, which must
+    // grant making subkeys, and may hold only volatile ones if it is
+    // volatile itself.
+    const Key* parent = NearestKey(path);
+    if ((parent->denied_access & win::kKeyCreateSubKey) != 0) return win::kAccessDenied;
+    if (parent->is_volatile) return win::kChildMustBeVolatile;
   }
   Key* made = existing != nullptr ? existing : MakeKey(path);
   if (made == nullptr) return 123;  // ERROR_INVALID_NAME
@@ -307,6 +325,10 @@ std::vector<std::u16string> MemoryPlatform::AllKeys() const {
 void MemoryPlatform::DenyAccess(std::u16string_view path,
                                 std::uint32_t access) {
   MakeKey(path)->denied_access |= access;
+}
+
+void MemoryPlatform::MakeVolatile(std::u16string_view path) {
+  MakeKey(path)->is_volatile = true;
 }
 
 std::uint32_t MemoryPlatform::DeniedAccess(std::u16string_view path) const {

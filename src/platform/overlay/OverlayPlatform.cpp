@@ -95,9 +95,35 @@ Status OverlayPlatform::CreateKey(std::u16string_view path, std::uint32_t access
                                   KeyHandle* key) {
   const Status opened = OpenKey(path, access, key);
   if (opened != win::kFileNotFound) return opened;
-  KeptKey& kept = Kept(path);
-  kept.created = true;
-  changes_.push_back({Change::Kind::kKeyCreated, kept.path, {}, 0, 0, {}});
+  // Windows makes every missing key along the path, below the nearest one
+  // there, which must let subkeys be made: asked for that right, it tells
+  // beforehand. (Whether it is volatile, and so takes only volatile
+  // subkeys, no read tells: the report says such a key is attempted.)
+  std::vector<std::u16string_view> missing{path};  // the deepest first
+  for (std::u16string_view at = path;;) {
+    const std::size_t cut = at.rfind(u'\\');
+    if (cut == std::u16string_view::npos) break;  // below the root itself
+    at = at.substr(0, cut);
+    const auto kept = keys_.find(FoldKeyPath(at));
+    if (kept != keys_.end() && kept->second.created) break;
+    KeyHandle parent = kNoKey;
+    const Status status = below_.OpenKey(at, win::kKeyCreateSubKey, &parent);
+    if (status == win::kSuccess) {
+      below_.CloseKey(parent);
+      break;
+    }
+    if (status == win::kAccessDenied && read_where_write_refused_) {
+      refused_.insert(std::u16string(at));  // as an administrator would
+      break;
+    }
+    if (status != win::kFileNotFound) return status;
+    missing.push_back(at);
+  }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    KeptKey& kept = Kept(*it);
+    kept.created = true;
+    changes_.push_back({Change::Kind::kKeyCreated, kept.path, {}, 0, 0, {}});
+  }
   *key = NewHandle(path, kNoKey, access);
   return win::kSuccess;
 }
@@ -281,9 +307,18 @@ void OverlayPlatform::CloseDevices(DeviceSetHandle set) { below_.CloseDevices(se
 
 // --- Files ----------------------------------------------------------------------
 
-const OverlayPlatform::KeptFile* OverlayPlatform::KeptFileAt(
-    std::u16string_view path) const {
-  const auto it = files_.find(FoldFilePath(path));
+std::u16string OverlayPlatform::FileIdentity(std::u16string_view path) {
+  // Windows takes many spellings for one file ('.', '..', '/', letter case,
+  // short names): a file the run moved is known by what it is, as Windows
+  // knows it. A path whose facts cannot be had is known by its text.
+  FileFacts facts;
+  return below_.DescribeFile(path, &facts) == win::kSuccess ? facts.identity
+                                                           : u"?" + FoldFilePath(path);
+}
+
+const OverlayPlatform::KeptFile* OverlayPlatform::KeptFileAt(std::u16string_view path) {
+  if (files_.empty()) return nullptr;  // nothing moved: nothing to ask
+  const auto it = files_.find(FileIdentity(path));
   return it == files_.end() ? nullptr : &it->second;
 }
 
@@ -314,8 +349,16 @@ Status OverlayPlatform::RenameFile(std::u16string_view from, std::u16string_view
   if (FindPath(to) == win::kSuccess) return win::kAlreadyExists;
   const KeptFile* kept = KeptFileAt(from);
   const std::u16string source = kept != nullptr ? kept->source : std::u16string(from);
-  files_[FoldFilePath(from)] = {false, {}};
-  files_[FoldFilePath(to)] = {true, source};
+  // A file another program holds open without sharing its deletion (a virus
+  // scanner, a backup agent) cannot be moved: asked now, it tells so.
+  FileFacts facts;
+  if (below_.DescribeFile(source, &facts) == win::kSuccess && facts.exists &&
+      (facts.movable == win::kSharingViolation || facts.movable == win::kAccessDenied)) {
+    return facts.movable;
+  }
+  const std::u16string to_identity = FileIdentity(to);
+  files_[FileIdentity(from)] = {false, {}};
+  files_[to_identity] = {true, source};
   changes_.push_back({Change::Kind::kFileRenamed, std::u16string(from),
                       std::u16string(to), 0, 0, {}});
   return win::kSuccess;
@@ -348,10 +391,15 @@ Status OverlayPlatform::FileLength(std::u16string_view path, std::uint64_t* leng
 
 Status OverlayPlatform::OpenAppendFile(std::u16string_view path, FileHandle* file,
                                        bool* created) {
+  // As the run would open it: never through a link or a second name.
   std::uint32_t attributes = 0;
   const Status found = below_.GetAttributes(path, &attributes);
   if (found == win::kSuccess) {
-    if ((attributes & win::kFileAttributeReparsePoint) != 0) return win::kCantAccessFile;
+    FileFacts facts;
+    if ((attributes & win::kFileAttributeReparsePoint) != 0 ||
+        (below_.DescribeFile(path, &facts) == win::kSuccess && facts.links > 1)) {
+      return win::kCantAccessFile;
+    }
     if ((attributes & win::kFileAttributeDirectory) != 0) return win::kAccessDenied;
   } else if (found != win::kFileNotFound) {
     return found;

@@ -162,7 +162,9 @@ class OverlayPlatform final : public Platform {
   // status of the look below when that failed otherwise.
   Status ValueThere(const Handle& handle, std::u16string_view name);
   std::u16string InstanceId(DeviceSetHandle set, std::uint32_t index);
-  const KeptFile* KeptFileAt(std::u16string_view path) const;
+  // The file as Windows knows it, whichever way `path` spells it.
+  std::u16string FileIdentity(std::u16string_view path);
+  const KeptFile* KeptFileAt(std::u16string_view path);
 
   Platform& below_;
   bool read_where_write_refused_;
@@ -173,7 +175,7 @@ class OverlayPlatform final : public Platform {
   // the list written, or nothing (cleared).
   std::map<std::pair<std::u16string, std::uint32_t>, std::optional<std::string>>
       properties_;
-  std::map<std::u16string, KeptFile> files_;  // by folded path
+  std::map<std::u16string, KeptFile> files_;  // by FileIdentity
   std::map<FileHandle, std::u16string> open_files_;
   FileHandle next_file_ = 1;
   std::vector<Change> changes_;
