@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Makes the release of the commit that is checked out, into dist/:
-#   Tarvox-<version>-x64.zip  Tarvox.exe, TarvoxCheck.exe, README.md and
-#                             LOG-LINES.txt
+#   Tarvox-<version>-x64.zip  Tarvox.exe, TarvoxCheck.exe, ADMINS.txt,
+#                             README.md and LOG-LINES.txt
 #   Tarvox.exe, TarvoxCheck.exe
 #                             the exes of the zip, for a check without unzipping
 #   SHA256SUMS                sha256sum lines for the zip and the exes
@@ -52,11 +52,12 @@ for step in configure build check check-tool; do
 done
 
 # The zip's text files are taken from the commit itself, as git stores them,
-# so a checkout's line-end settings cannot change them. LOG-LINES.txt gets
-# CR LF line ends, for Notepad on any Windows.
+# so a checkout's line-end settings cannot change them. ADMINS.txt and
+# LOG-LINES.txt get CR LF line ends, for Notepad on any Windows.
 package=build/release/package
 mkdir -p "$package"
 cp build/release/Tarvox.exe build/release/TarvoxCheck.exe "$package/"
+git show "HEAD:packaging/ADMINS.txt" | sed 's/$/\r/' >"$package/ADMINS.txt"
 git show "HEAD:README.md" >"$package/README.md"
 git show "HEAD:packaging/LOG-LINES.txt" | sed 's/$/\r/' >"$package/LOG-LINES.txt"
 
@@ -64,8 +65,8 @@ zip=Tarvox-$version-x64.zip
 rm -rf dist
 mkdir dist
 python3 - "dist/$zip" "$commit_time" \
-  "$package/Tarvox.exe" "$package/TarvoxCheck.exe" "$package/README.md" \
-  "$package/LOG-LINES.txt" <<'EOF'
+  "$package/Tarvox.exe" "$package/TarvoxCheck.exe" "$package/ADMINS.txt" \
+  "$package/README.md" "$package/LOG-LINES.txt" <<'EOF'
 import os, sys, time, zipfile
 
 out, epoch, *members = sys.argv[1:]
