@@ -253,9 +253,9 @@ class Platform {
 
   // CreateMutexW(no security attributes, initial owner, name) followed by
   // GetLastError: 183 when the mutex existed already; when none is had, the
-  // error that says why (5: one exists that this process may not open, or,
-  // for a "Global\\" name, it may not make objects in that namespace). The
-  // handle is held until the process ends.
+  // error that says why (5: one exists that this process may not open, or
+  // this process may make none of that name). The handle is held until the
+  // process ends.
   virtual Status CreateNamedMutex(std::u16string_view name) = 0;
   // OpenMutexW for synchronisation only: 0 when a mutex of that name exists
   // (a handle to it is not kept), 2 when none does. Unlike CreateNamedMutex

@@ -22,9 +22,9 @@ inline constexpr std::u16string_view kGlobalSingleInstanceMutexName =
 
 // Takes the guard under both names, the global one first: 1 when this run
 // now holds it, 0 when another run does (either name exists, or exists and
-// is refused to this process). A global name this process may not make
-// (no right to make global objects) and that does not exist keeps nobody
-// out: the plain name still does in this session.
+// is refused to this process). A global name refused although none exists
+// (a restricted token) keeps nobody out: the plain name still does in this
+// session.
 int TakeSingleInstanceGuard(Platform& os);
 
 // Whether a repair holds the guard under either name, looked for without

@@ -26,7 +26,7 @@ TEST_F(RunTest, AGuardHeldUnderEitherNameEndsAStartTouchingNothing) {
          m.RefuseMutex(u"Global\\TarvoxAppSingleIstanceMutex");
        },
        false},
-      {"no right to make global objects, and no other run",
+      {"the global name refused although nobody holds it",
        [](MemoryPlatform& m) { m.RefuseMutex(u"Global\\TarvoxAppSingleIstanceMutex"); }, true},
       {"no other run", [](MemoryPlatform&) {}, true},
   };
