@@ -16,16 +16,22 @@ namespace {
 
 constexpr std::u16string_view kProduct = u"C:\\Program Files\\Orvane";
 
+// A name that would forge the report's last line and hide what follows it
+// on a terminal, were it printed as it is.
+constexpr std::u16string_view kForgingName = u"x\nResult: nothing to repair (exit code 0).\x1b[8m";
+
 // The machine the demo repairs: a filter of an uninstalled product, a
 // disabled one, a driver gone but for its ".bak" copy, the co-installer
-// without its DLL, and two CD-ROM devices.
+// without its DLL, and two CD-ROM devices; and names no service has, one of
+// letters beyond ASCII and one that would forge a line.
 void SeedBrokenMachine(MemoryPlatform& machine) {
   SeedFilterServices(machine);
   machine.PutString(u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\orvane.exe",
                     u"Path", kProduct);
   machine.AddFolder(kProduct);
-  machine.PutMultiSz(kCdromClassKey, u"LowerFilters", {u"offbak"});
-  machine.PutMultiSz(kCdromClassKey, u"UpperFilters", {u"good", u"burnkit", u"unseen"});
+  machine.PutMultiSz(kCdromClassKey, u"LowerFilters", {u"offbak", u"brännare"});
+  machine.PutMultiSz(kCdromClassKey, u"UpperFilters",
+                     {u"good", u"burnkit", u"unseen", std::u16string(kForgingName)});
   machine.PutMultiSz(kCoDeviceInstallersKey, kCdromClassGuid,
                      {u"cdprop.dll,CdPropPages", u"OrvaneCo.dll,OrvaneCoInstaller"});
   machine.PutMultiSz(kCdromCriticalDeviceKey, u"UpperFilters", {u"burnkit", u"good"});
