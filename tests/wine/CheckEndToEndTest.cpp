@@ -182,6 +182,14 @@ TEST_F(CheckEndToEnd, ExitCodesForADetectionScript) {
   EXPECT_EQ(line.end.exit_code, 1u);
   EXPECT_EQ(line.out.find('\n'), line.out.size() - 1);
   EXPECT_EQ(Field(line.out, "namesLeaving"), L"3");
+  // Too old a Windows: what a repair would log and do, and no list, since
+  // none was looked at.
+  PretendWindowsVersion(L"TarvoxCheck.exe", L"nt40");
+  const CheckRun old = Check(L"--json");
+  EXPECT_EQ(old.end.exit_code, 2u);
+  EXPECT_EQ(Field(old.out, "major"), L"4");
+  EXPECT_NE(old.out.find("\"log\": [\"Not supported platform\"]"), std::string::npos);
+  EXPECT_NE(old.out.find("\"places\": null"), std::string::npos);
   // A repair under way: the check is not made, and says why.
   OwnedHandle repair_running(CreateMutexW(nullptr, TRUE, L"TarvoxAppSingleIstanceMutex"));
   ASSERT_TRUE(repair_running.valid());
