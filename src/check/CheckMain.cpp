@@ -112,8 +112,9 @@ int wmain(int argc, wchar_t** argv) {
       Write(STD_ERROR_HANDLE, "TarvoxCheck: " + check::Shown(outcome.cannot_check) + "\n");
     }
   }
-  const DWORD error = Write(STD_OUTPUT_HANDLE, check::Render(outcome, arguments.json,
-                                                             arguments.summary, TARVOX_VERSION_TEXT));
+  const std::string report =
+      check::Render(outcome, arguments.json, arguments.summary, TARVOX_VERSION_TEXT);
+  const DWORD error = Write(STD_OUTPUT_HANDLE, report);
   if (error != 0) {
     // A report cut short must not pass for a whole one: the verdict goes
     // with it.

@@ -9,8 +9,8 @@
 // without its pair <U+D800>. '<' itself is shown as <U+003C>, so "<U+" in a
 // report always begins an escape and two different names never look alike.
 // The JSON report keeps the exact text: such characters are \u escapes there
-// (a lone surrogate its own \udXXX), and the document stays plain ASCII
-// wherever the machine's text could steer a terminal.
+// (a lone surrogate its own \udXXX, so that two such names stay apart), and
+// the document too can be shown on a terminal without harm.
 #pragma once
 
 #include <cstddef>

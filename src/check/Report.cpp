@@ -1,6 +1,8 @@
 #include "check/Report.h"
 
 #include <cstdio>
+#include <set>
+#include <vector>
 
 #include "check/Escape.h"
 #include "multisz/Names.h"
@@ -320,12 +322,13 @@ std::vector<std::string> DetailsJson(const Report& report) {
   }
   changes += report.changes.empty() ? "]" : "\n  ]";
   const bool run = report.run_foreseen;
+  const std::set<std::u16string>& read_only = report.keys_refusing_writes;
+  const CoInstallerReport& co = report.co_installer;
   return {
       "\"administrator\": " + known(run, Bool(report.administrator)),
-      "\"keysReadOnly\": " +
-          known(run, List({report.keys_refusing_writes.begin(), report.keys_refusing_writes.end()})),
+      "\"keysReadOnly\": " + known(run, List({read_only.begin(), read_only.end()})),
       "\"places\": " + known(report.lists_reached, places),
-      "\"coInstaller\": " + known(report.co_installer.looked_at, CoInstallerJson(report.co_installer)),
+      "\"coInstaller\": " + known(co.looked_at, CoInstallerJson(co)),
       "\"restores\": " + known(run, restores),
       "\"reboot\": " + known(run, Bool(report.reboot)),
       "\"log\": " + known(run, List(report.log)),
