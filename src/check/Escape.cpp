@@ -134,9 +134,16 @@ std::string JsonString(std::u16string_view text) {
 }
 
 std::string JsonString(std::string_view words) {
-  std::u16string text;
-  for (const char c : words) text += static_cast<char16_t>(static_cast<unsigned char>(c));
-  return JsonString(text);
+  std::string out = "\"";
+  for (const char c : words) {
+    if (c == '"' || c == '\\') out += '\\';
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+      AppendJsonUnit(&out, static_cast<unsigned char>(c));
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
 }
 
 std::u16string_view Prefix(std::u16string_view text, std::size_t most) {

@@ -37,7 +37,8 @@ std::size_t Characters(std::string_view utf8);
 // character as \u escapes (a character beyond U+FFFF as its two halves, a
 // lone surrogate as itself).
 std::string JsonString(std::u16string_view text);
-// The report's own words (ASCII) as a quoted JSON string.
+// The report's own words (UTF-8, never from the machine) as a quoted JSON
+// string.
 std::string JsonString(std::string_view words);
 
 // At most `most` units of `text` from its start, never ending between the
