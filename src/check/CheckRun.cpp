@@ -94,11 +94,13 @@ class Collector final : public RunObserver {
   }
   void CoInstaller(std::u16string_view entry, std::u16string_view dll,
                    int present) override {
+    report_->co_installer.looked_at = true;
     report_->co_installer.entry = entry;
     report_->co_installer.dll = dll;
     report_->co_installer.present = present;
   }
   void CoInstallerNotRead(Status status) override {
+    report_->co_installer.looked_at = true;
     report_->co_installer.not_read = status;
   }
 
@@ -169,48 +171,90 @@ class CheckScope {
   CheckScope& operator=(const CheckScope&) = delete;
 };
 
+MachineFacts LookAt(Platform& machine) {
+  return {machine.ComputerName(), machine.Now(), machine.OsVersion()};
+}
+
+// Plays a repair's run through on the overlay, as far as it would go.
+void ForeseeRun(OverlayPlatform& overlay, Report* report) {
+  Collector collector(report);
+  const CheckScope scope(&collector);
+  // A repair starts as RepairApp::InitInstance does: the Windows folder,
+  // then its log, then the Windows version.
+  ReadSystemRoot(overlay);
+  OpenRunLog(overlay);
+  try {
+    if (overlay.OsVersion().major < kOldestMajorVersion) {
+      RunLog << Message::kNotSupportedPlatform << kEndLine;
+      overlay.EndProcess(-1);
+    }
+    report->lists_reached = true;
+    RunRepairChecks(overlay);
+  } catch (const OverlayPlatform::RunEnded& ended) {
+    report->ends_with = ended.code;
+  }
+  report->reboot = g_changesMade != 0;
+}
+
 }  // namespace
 
-CheckOutcome RunCheck(Platform& machine) {
+Summary Summarize(const Report& report) {
+  Summary summary;
+  for (const PlaceReport& place : report.places) {
+    if (place.outcome != PlaceReport::Outcome::kUnchanged) ++summary.places_changing;
+    for (const NameReport& name : place.verdicts) {
+      if (name.verdict == Verdict::kLeaves) ++summary.names_leaving;
+      if (name.verdict == Verdict::kNotJudged) ++summary.names_not_judged;
+    }
+  }
+  summary.restores = static_cast<int>(report.restores.size());
+  summary.co_installer_removed = report.co_installer.removed;
+  summary.reboot = report.reboot;
+  return summary;
+}
+
+CheckOutcome NotChecked(Platform& machine, std::u16string reason) {
   CheckOutcome outcome;
+  outcome.exit_code = kCannotCheck;
+  outcome.cannot_check = std::move(reason);
+  outcome.machine = LookAt(machine);
+  return outcome;
+}
+
+CheckOutcome RunCheck(Platform& machine) {
   // Checked while a repair runs, the machine would be half repaired: the
   // report would be true of neither state.
   if (RepairIsRunning(machine)) {
-    return {kCannotCheck, "a repair is running at this moment; check again when it has ended", {}};
+    return NotChecked(machine,
+                      u"a repair is running at this moment; check again when it has ended");
   }
-  if (machine.OsVersion().major < kOldestMajorVersion) {
-    return {kCannotCheck, "Windows older than version 5 (Windows 2000): a repair would stop at once", {}};
-  }
+  CheckOutcome outcome;
+  outcome.machine = LookAt(machine);
   Report& report = outcome.report;
+  report.run_foreseen = true;
   report.administrator = machine.IsAdministrator();
   // Without administrator rights the keys are read as a repair run with
   // them would read them: that is how installers and management tools run
   // it.
   OverlayPlatform overlay(machine, !report.administrator);
-  Collector collector(&report);
-  {
-    const CheckScope scope(&collector);
-    ReadSystemRoot(overlay);
-    OpenRunLog(overlay);
-    try {
-      RunRepairChecks(overlay);
-    } catch (const OverlayPlatform::RunEnded& ended) {
-      report.ends_with = ended.code;
-    }
-    report.reboot = g_changesMade != 0;
-  }
+  ForeseeRun(overlay, &report);
   report.log = overlay.log_lines();
   report.log_bytes = overlay.log_bytes();
   report.changes = overlay.changes();
   report.keys_refusing_writes = overlay.keys_refusing_writes();
   Attribute(&report);
-  if (report.ends_with) {
+  if (!report.ends_with) {
+    outcome.exit_code = report.changes.empty() ? kNothingToRepair : kRepairDue;
+  } else if (!report.lists_reached) {
     outcome.exit_code = kCannotCheck;
     outcome.cannot_check =
-        "a repair would stop at once: it may not change the CD-ROM class key "
-        "(exit code -1, \"Not enough rights. Must login as administrator\")";
+        u"Windows older than version 5 (Windows 2000): a repair would stop at once "
+        u"(exit code -1, \"Not supported platform\")";
   } else {
-    outcome.exit_code = report.changes.empty() ? kNothingToRepair : kRepairDue;
+    outcome.exit_code = kCannotCheck;
+    outcome.cannot_check =
+        u"a repair would stop at once: it may not change the CD-ROM class key "
+        u"(exit code -1, \"Not enough rights. Must login as administrator\")";
   }
   return outcome;
 }

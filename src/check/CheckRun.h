@@ -50,6 +50,7 @@ struct PlaceReport {
 };
 
 struct CoInstallerReport {
+  bool looked_at = false;  // the run got as far as the entry
   std::optional<Status> not_read;
   std::u16string entry;  // the product's entry; empty: none
   std::u16string dll;    // where its DLL was looked for
@@ -57,7 +58,16 @@ struct CoInstallerReport {
   bool removed = false;
 };
 
+// A check that ends early reports only what it looked at: while a repair
+// runs, nothing of the repair's run; on Windows too old, how a repair would
+// start and stop, but no list; with the class key refused, the places up to
+// that key, and no co-installer entry.
 struct Report {
+  // A repair's run was played through: the fields below say what it would
+  // do. Not while a repair runs.
+  bool run_foreseen = false;
+  // It got as far as the filter lists (`places` are the ones it reached).
+  bool lists_reached = false;
   std::vector<PlaceReport> places;
   CoInstallerReport co_installer;
   std::vector<std::pair<std::u16string, std::u16string>> restores;  // from, to
@@ -70,9 +80,30 @@ struct Report {
   std::vector<OverlayPlatform::Change> changes;
 };
 
+// What a repair would do, in counts: what a tool that keeps one line of
+// output needs.
+struct Summary {
+  int places_changing = 0;  // lists a repair writes, deletes or clears
+  int names_leaving = 0;    // once for each list a name leaves
+  int names_not_judged = 0; // ... and for each list it stays in unjudged
+  int restores = 0;         // driver files restored from their .bak copy
+  bool co_installer_removed = false;
+  bool reboot = false;
+};
+Summary Summarize(const Report& report);
+
+// Which machine, and when: the head of every report, whatever else could be
+// looked at.
+struct MachineFacts {
+  std::u16string computer;  // empty when its name could not be had
+  UtcTime time;
+  WindowsVersion windows;
+};
+
 struct CheckOutcome {
   int exit_code = kNothingToRepair;
-  std::string cannot_check;  // why, with kCannotCheck
+  std::u16string cannot_check;  // why, with kCannotCheck
+  MachineFacts machine;
   Report report;
 };
 
@@ -80,5 +111,9 @@ struct CheckOutcome {
 // Uses the run's process-wide state (the changes flag, the Windows folder,
 // the run log) as a run does.
 CheckOutcome RunCheck(Platform& machine);
+
+// The check not made, for `reason` of the caller's (a wrong argument): the
+// machine's facts, nothing else looked at.
+CheckOutcome NotChecked(Platform& machine, std::u16string reason);
 
 }  // namespace tarvox::check

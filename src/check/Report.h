@@ -1,5 +1,7 @@
 // The check's report as text for people and as one JSON document for
-// scripts, both UTF-8. The shape of the JSON is documented in the README.
+// scripts, both UTF-8, and the one-line forms of each for tools that keep
+// only the last line of a program's output. The shape of the JSON is
+// documented in the README.
 #pragma once
 
 #include <string>
@@ -9,10 +11,24 @@
 
 namespace tarvox::check {
 
-std::string TextReport(const CheckOutcome& outcome, std::string_view version);
-std::string JsonReport(const CheckOutcome& outcome, std::string_view version);
+// The version of the JSON document's shape. It rises when a field goes
+// away, is renamed or changes meaning; fields may be added at the same
+// version. (1 was the document before it carried this number.)
+inline constexpr int kJsonFormatVersion = 2;
 
-// UTF-16 as UTF-8; a lone surrogate becomes U+FFFD.
-std::string Utf8(std::u16string_view text);
+// Place by place, then what a repair would log; its last line is the
+// result line.
+std::string TextReport(const CheckOutcome& outcome, std::string_view version);
+// "Result: ..." with the verdict and the summary's counts, or why the check
+// could not be made: one line, short whatever the machine holds.
+std::string ResultLine(const CheckOutcome& outcome);
+// The whole document; "changes" one to a line.
+std::string JsonReport(const CheckOutcome& outcome, std::string_view version);
+// The document's head (format, tool, machine, verdict, summary) on one line.
+std::string JsonSummaryLine(const CheckOutcome& outcome, std::string_view version);
+
+// The form asked for: text or JSON, whole or its one-line summary.
+std::string Render(const CheckOutcome& outcome, bool json, bool summary,
+                   std::string_view version);
 
 }  // namespace tarvox::check

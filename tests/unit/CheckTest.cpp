@@ -16,16 +16,22 @@ namespace {
 
 constexpr std::u16string_view kProduct = u"C:\\Program Files\\Orvane";
 
+// A name that would forge the report's last line and hide what follows it
+// on a terminal, were it printed as it is.
+constexpr std::u16string_view kForgingName = u"x\nResult: nothing to repair (exit code 0).\x1b[8m";
+
 // The machine the demo repairs: a filter of an uninstalled product, a
 // disabled one, a driver gone but for its ".bak" copy, the co-installer
-// without its DLL, and two CD-ROM devices.
+// without its DLL, and two CD-ROM devices; and names no service has, one of
+// letters beyond ASCII and one that would forge a line.
 void SeedBrokenMachine(MemoryPlatform& machine) {
   SeedFilterServices(machine);
   machine.PutString(u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\orvane.exe",
                     u"Path", kProduct);
   machine.AddFolder(kProduct);
-  machine.PutMultiSz(kCdromClassKey, u"LowerFilters", {u"offbak"});
-  machine.PutMultiSz(kCdromClassKey, u"UpperFilters", {u"good", u"burnkit", u"unseen"});
+  machine.PutMultiSz(kCdromClassKey, u"LowerFilters", {u"offbak", u"brännare"});
+  machine.PutMultiSz(kCdromClassKey, u"UpperFilters",
+                     {u"good", u"burnkit", u"unseen", std::u16string(kForgingName)});
   machine.PutMultiSz(kCoDeviceInstallersKey, kCdromClassGuid,
                      {u"cdprop.dll,CdPropPages", u"OrvaneCo.dll,OrvaneCoInstaller"});
   machine.PutMultiSz(kCdromCriticalDeviceKey, u"UpperFilters", {u"burnkit", u"good"});
@@ -57,11 +63,58 @@ TEST(Check, ReportsABrokenMachinePlaceByPlace) {
   EXPECT_EQ(check::TextReport(outcome, "1.0.0.0"), Golden());
 }
 
+std::u16string Ascii(const std::string& text) { return {text.begin(), text.end()}; }
+
+// 64 devices and every list full of names no service has: the largest
+// report a machine gives.
+void SeedFullMachine(MemoryPlatform& machine) {
+  SeedFilterServices(machine);
+  std::vector<std::u16string> names;
+  for (int n = 0; n < 68; ++n) names.push_back(u"stalefilter" + Ascii(std::to_string(100 + n)));
+  machine.PutMultiSz(kCdromClassKey, u"LowerFilters", names);
+  machine.PutMultiSz(kCdromClassKey, u"UpperFilters", names);
+  for (int device = 0; device < 64; ++device) {
+    const std::u16string id = u"ROOT\\CDROM\\" + Ascii(std::to_string(1000 + device));
+    machine.AddCdromDevice(id);
+    for (const auto list : {u"LowerFilters", u"UpperFilters"}) {
+      machine.PutMultiSz(u"SYSTEM\\CurrentControlSet\\Enum\\" + id, list, names);
+    }
+  }
+}
+
+// What a repair run on the machine appended to its logs.
+std::string RepairLog(MemoryPlatform& machine) {
+  RunAsProcess(machine, u"Tarvox.exe -silent");
+  std::string logged;
+  for (const auto& path : machine.AllFiles()) {
+    if (path.ends_with(u"Tarvox.log") || path.ends_with(u"TarvoxTmp.log")) {
+      logged += machine.FileBytes(path).value_or("");
+    }
+  }
+  return logged;
+}
+
+// The summary of a JSON report: null, or an object of numbers and truths.
+std::string SummaryField(const std::string& json) {
+  const std::size_t at = json.find("\"summary\": ");
+  if (at == std::string::npos) return "no summary";
+  const std::size_t value = at + 11;
+  return json.substr(at, json[value] == '{' ? json.find('}', value) + 1 - at : 15);
+}
+
+std::string LastLine(const std::string& text) {
+  const std::size_t start = text.rfind('\n', text.size() - 2);
+  return text.substr(start == std::string::npos ? 0 : start + 1);
+}
+
 TEST(Check, ExitCodesSayWhatADetectionScriptNeeds) {
   struct Case {
     const char* what;
     void (*arrange)(MemoryPlatform&);
     int exit_code;
+    // What the JSON report holds: what was looked at, and null for what was
+    // not.
+    std::vector<std::string> json;
   };
   const Case cases[] = {
       {"a machine with nothing to repair",
@@ -69,46 +122,75 @@ TEST(Check, ExitCodesSayWhatADetectionScriptNeeds) {
          SeedFilterServices(machine);
          machine.PutMultiSz(kCdromClassKey, u"UpperFilters", {u"good", u"ondemand"});
        },
-       check::kNothingToRepair},
+       check::kNothingToRepair,
+       {"\"reason\": null", "\"summary\": {\"placesChanging\": 0, \"namesLeaving\": 0, "
+        "\"namesNotJudged\": 0, \"restores\": 0, \"coInstallerEntryRemoved\": false, "
+        "\"reboot\": false}"}},
       {"a stale name", [](MemoryPlatform& machine) { SeedBrokenMachine(machine); },
-       check::kRepairDue},
+       check::kRepairDue,
+       {"\"administrator\": true", "\"computer\": \"TARVOX-TEST\"",
+        "\"time\": \"2026-01-02T03:04:05Z\"",
+        "\"windows\": {\"major\": 10, \"minor\": 0, \"build\": 19045}",
+        "\"x\\u000aResult: nothing to repair (exit code 0).\\u001b[8m\""}},
       {"a single string only: rewritten, no reboot, but a repair all the same",
        [](MemoryPlatform& machine) {
          SeedFilterServices(machine);
          machine.PutString(kCdromClassKey, u"UpperFilters", u"good");
        },
-       check::kRepairDue},
+       check::kRepairDue, {"\"placesChanging\": 1, ", "\"reboot\": false}"}},
+      {"names that are not UTF-16, each kept apart in the JSON",
+       [](MemoryPlatform& machine) {
+         SeedFilterServices(machine);
+         machine.PutMultiSz(kCdromClassKey, u"UpperFilters",
+                            {u"good", u"lone\xD800", u"lone\xDBFF", u"lone\xDC00"});
+       },
+       check::kRepairDue,
+       {"\"names\": [\"good\", \"lone\\ud800\", \"lone\\udbff\", \"lone\\udc00\"]",
+        "\"namesLeaving\": 3"}},
+      {"64 devices, every list full", SeedFullMachine, check::kRepairDue,
+       {"\"placesChanging\": 130, \"namesLeaving\": 8840"}},
       {"a repair running at this moment",
        [](MemoryPlatform& machine) {
          SeedBrokenMachine(machine);
          machine.HoldMutex(u"TarvoxAppSingleIstanceMutex");
        },
-       check::kCannotCheck},
+       check::kCannotCheck,
+       {"\"reason\": \"a repair is running", "\"summary\": null", "\"administrator\": null",
+        "\"keysReadOnly\": null", "\"places\": null", "\"coInstaller\": null",
+        "\"restores\": null", "\"reboot\": null", "\"log\": null", "\"changes\": null"}},
       {"a repair running in another session",
        [](MemoryPlatform& machine) {
          SeedBrokenMachine(machine);
          machine.HoldMutex(u"Global\\TarvoxAppSingleIstanceMutex");
        },
-       check::kCannotCheck},
+       check::kCannotCheck, {"\"places\": null", "\"computer\": \"TARVOX-TEST\""}},
       {"Windows older than version 5",
        [](MemoryPlatform& machine) {
          SeedBrokenMachine(machine);
-         machine.SetOsVersion(4, 0);
+         machine.SetOsVersion(4, 0, 1381);
        },
-       check::kCannotCheck},
+       check::kCannotCheck,
+       {"\"windows\": {\"major\": 4, \"minor\": 0, \"build\": 1381}", "\"summary\": null",
+        "\"administrator\": true", "\"places\": null", "\"coInstaller\": null",
+        "\"log\": [\"Not supported platform\"]", "\"changes\": []"}},
       {"the class key refuses even an administrator's changes",
        [](MemoryPlatform& machine) {
          SeedBrokenMachine(machine);
          machine.DenyAccess(kCdromClassKey, win::kKeySetValue);
        },
-       check::kCannotCheck},
+       check::kCannotCheck,
+       {"\"notRead\": \"the key may not be changed (access denied)\"}\n  ]",
+        "\"coInstaller\": null", "\"log\": [\"Not enough rights. Must login as administrator\"]",
+        "\"changes\": []", "\"summary\": null"}},
       {"without administrator rights, what a repair run as one would do",
        [](MemoryPlatform& machine) {
          SeedBrokenMachine(machine);
          machine.SetAdministrator(false);
          machine.DenyAccess(kCdromClassKey, win::kKeySetValue);
        },
-       check::kRepairDue},
+       check::kRepairDue,
+       {"\"administrator\": false",
+        "\"keysReadOnly\": [\"SYSTEM\\\\CurrentControlSet\\\\Control\\\\Class\\\\{4D36E965"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -116,8 +198,33 @@ TEST(Check, ExitCodesSayWhatADetectionScriptNeeds) {
     c.arrange(machine);
     MemoryPlatform untouched;
     c.arrange(untouched);
-    EXPECT_EQ(Check(machine).exit_code, c.exit_code);
+    const check::CheckOutcome outcome = Check(machine);
+    EXPECT_EQ(outcome.exit_code, c.exit_code);
     EXPECT_EQ(invariants::SameOutcome(machine, untouched), "");
+
+    const std::string json = check::JsonReport(outcome, "1.0.0.0");
+    EXPECT_NE(json.find("\"exitCode\": " + std::to_string(c.exit_code)), std::string::npos);
+    for (const std::string& part : c.json) EXPECT_NE(json.find(part), std::string::npos) << part;
+    // The text tells of the co-installer entry only where it was looked at.
+    const std::string text = check::TextReport(outcome, "1.0.0.0");
+    EXPECT_EQ(text.find("Co-installer entry") != std::string::npos,
+              json.find("\"coInstaller\": null") == std::string::npos);
+    // A tool that keeps only the last line has the verdict and the counts,
+    // whatever the machine holds; the one-line forms are that line.
+    const std::string last = LastLine(text);
+    EXPECT_TRUE(last.starts_with("Result: ")) << last;
+    EXPECT_LE(last.size(), 2048u);
+    EXPECT_EQ(check::Render(outcome, false, true, "1.0.0.0"), last);
+    const std::string line = check::Render(outcome, true, true, "1.0.0.0");
+    EXPECT_EQ(line.find('\n'), line.size() - 1);
+    EXPECT_LE(line.size(), 2048u);
+    EXPECT_EQ(SummaryField(line), SummaryField(json));
+    // The lines it foresees are the ones a repair run as administrator logs.
+    MemoryPlatform repaired;
+    c.arrange(repaired);
+    if (repaired.IsAdministrator()) {
+      EXPECT_NE(RepairLog(repaired).find(outcome.report.log_bytes), std::string::npos);
+    }
   }
 }
 

@@ -144,6 +144,8 @@ TEST_F(CheckEndToEnd, PredictionIsWhatTheRepairDoes) {
   const CheckRun check = Check(L"--json");
   EXPECT_EQ(check.end.exit_code, 1u);
   EXPECT_EQ(Field(check.out, "exitCode"), L"1");
+  EXPECT_FALSE(Field(check.out, "computer").empty());
+  EXPECT_TRUE(Field(check.out, "time").ends_with(L"Z"));
   const std::vector<std::string> changes = ChangeLines(check.out);
   ASSERT_GE(changes.size(), 6u);
 
@@ -211,12 +213,33 @@ TEST_F(CheckEndToEnd, PredictionHoldsForOneFileSpelledTwoWaysAndACopyHeldOpen) {
 TEST_F(CheckEndToEnd, ExitCodesForADetectionScript) {
   EXPECT_EQ(Check(L"").end.exit_code, 0u);
   EXPECT_EQ(Check(L"--help").end.exit_code, 0u);
+  // A wrong argument is named, and still gives a result in the form asked
+  // for.
   const CheckRun wrong = Check(L"/silent");
   EXPECT_EQ(wrong.end.exit_code, 2u);
-  EXPECT_NE(wrong.err.find("Usage: TarvoxCheck.exe"), std::string::npos);
+  EXPECT_NE(wrong.err.find("TarvoxCheck: unknown argument: /silent\nUsage: TarvoxCheck.exe"),
+            std::string::npos);
+  EXPECT_TRUE(wrong.out.ends_with(
+      "Result: the check could not be made (exit code 2): unknown argument: /silent.\n"));
+  const CheckRun extra = Check(L"--JSON extra");
+  EXPECT_EQ(extra.end.exit_code, 2u);
+  EXPECT_EQ(Field(extra.out, "exitCode"), L"2");
+  EXPECT_EQ(Field(extra.out, "reason"), L"unknown argument: extra");
 
   SeedBrokenMachine();
   EXPECT_EQ(Check(L"").end.exit_code, 1u);
+  const CheckRun line = Check(L"--Json --SUMMARY");
+  EXPECT_EQ(line.end.exit_code, 1u);
+  EXPECT_EQ(line.out.find('\n'), line.out.size() - 1);
+  EXPECT_EQ(Field(line.out, "namesLeaving"), L"3");
+  // Too old a Windows: what a repair would log and do, and no list, since
+  // none was looked at.
+  PretendWindowsVersion(L"TarvoxCheck.exe", L"nt40");
+  const CheckRun old = Check(L"--json");
+  EXPECT_EQ(old.end.exit_code, 2u);
+  EXPECT_EQ(Field(old.out, "major"), L"4");
+  EXPECT_NE(old.out.find("\"log\": [\"Not supported platform\"]"), std::string::npos);
+  EXPECT_NE(old.out.find("\"places\": null"), std::string::npos);
   // A repair under way: the check is not made, and says why.
   OwnedHandle repair_running(CreateMutexW(nullptr, TRUE, L"TarvoxAppSingleIstanceMutex"));
   ASSERT_TRUE(repair_running.valid());
