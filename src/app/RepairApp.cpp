@@ -11,16 +11,7 @@ namespace tarvox {
 int RepairApp::InitInstance() {
   if (TakeSingleInstanceGuard(os_) == 0) return 0;
   const bool silent = IsSilentCommandLine(os_.CommandLine());
-  // The Windows folder is read before the log opens: it is the log's
-  // fallback folder.
-  ReadSystemRoot(os_);
-  const int log_open = OpenRunLog(os_);
-
-  if (os_.OsVersion().major < kOldestMajorVersion) {
-    RunLog << Message::kNotSupportedPlatform << kEndLine;
-    os_.EndProcess(-1);
-  }
-
+  const int log_open = StartRun(os_);
   RunRepairChecks(os_);
 
   // A notice where nobody can see it (a service, a scheduled task, a

@@ -179,15 +179,8 @@ MachineFacts LookAt(Platform& machine) {
 void ForeseeRun(OverlayPlatform& overlay, Report* report) {
   Collector collector(report);
   const CheckScope scope(&collector);
-  // A repair starts as RepairApp::InitInstance does: the Windows folder,
-  // then its log, then the Windows version.
-  ReadSystemRoot(overlay);
-  OpenRunLog(overlay);
   try {
-    if (overlay.OsVersion().major < kOldestMajorVersion) {
-      RunLog << Message::kNotSupportedPlatform << kEndLine;
-      overlay.EndProcess(-1);
-    }
+    StartRun(overlay);
     report->lists_reached = true;
     RunRepairChecks(overlay);
   } catch (const OverlayPlatform::RunEnded& ended) {

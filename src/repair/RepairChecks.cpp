@@ -1,5 +1,7 @@
 #include "repair/RepairChecks.h"
 
+#include "log/RunLog.h"
+#include "platform/RunState.h"
 #include "repair/CoInstaller.h"
 #include "repair/DeviceFilters.h"
 #include "repair/KeyFilterList.h"
@@ -22,6 +24,16 @@ int TakeSingleInstanceGuard(Platform& os) {
 bool RepairIsRunning(Platform& os) {
   return os.FindNamedMutex(kGlobalSingleInstanceMutexName) == win::kSuccess ||
          os.FindNamedMutex(kSingleInstanceMutexName) == win::kSuccess;
+}
+
+int StartRun(Platform& os) {
+  ReadSystemRoot(os);
+  const int log_open = OpenRunLog(os);
+  if (os.OsVersion().major < kOldestMajorVersion) {
+    RunLog << Message::kNotSupportedPlatform << kEndLine;
+    os.EndProcess(-1);
+  }
+  return log_open;
 }
 
 void RunRepairChecks(Platform& os) {

@@ -34,6 +34,12 @@ bool RepairIsRunning(Platform& os);
 // The oldest Windows a repair runs on: major version 5.
 inline constexpr std::uint32_t kOldestMajorVersion = 5;
 
+// The start of a run, after its guard and command line: the Windows folder,
+// then the run log (the Windows folder is its fallback folder), then the
+// platform check, which logs "Not supported platform" and ends the process
+// with -1 on Windows older than version 5. 1 when the log is open.
+int StartRun(Platform& os);
+
 void RunRepairChecks(Platform& os);
 
 }  // namespace tarvox
