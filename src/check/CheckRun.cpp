@@ -16,46 +16,91 @@ namespace {
 
 using Change = OverlayPlatform::Change;
 
-std::string Number(std::uint32_t number) { return std::to_string(number); }
-
-// Why the driver file does not settle a name, or why it removes it.
-std::string DriverFileReason(const DriverFileFinding& file, int driver) {
-  if (!file.image_path_read) return "its ImagePath cannot be read whole";
-  if (file.form == ImagePathForm::kUnknown) {
-    return "its driver lies where it cannot be looked for";
-  }
-  if (file.present == kCannotTell) return "its driver file cannot be seen";
-  if (file.present == 1) return {};
-  if (driver == 1) return "driver file missing, restored from its .bak copy";
-  if (driver == kCannotTell) return "driver file missing, but a file is in its place";
-  return "driver file missing, and no .bak copy restores it";
+std::u16string Number(std::uint32_t number) {
+  std::u16string text;
+  for (const char digit : std::to_string(number)) text += char16_t(digit);
+  return text;
 }
 
-std::string StartTypeReason(const StartTypeFinding& start) {
-  if (!start.there) return "no start type";
-  if (start.size != 4) return "start type of " + Number(start.size) + " bytes";
-  return "start type " + Number(start.number) +
-         (start.number == 4 ? " (disabled)" : "");
+std::u16string Error(Status status) { return u"error " + Number(status); }
+
+// Why the driver file does not settle a name, or why it removes it, in the
+// words of what a repair would do, with the path and the error where a
+// support engineer must look.
+std::u16string DriverFileReason(const DriverFileFinding& file, int driver) {
+  if (!file.image_path_read) {
+    return u"its ImagePath cannot be read whole (" + Error(file.image_path_error) + u")";
+  }
+  if (file.form == ImagePathForm::kUnknown) {
+    return u"its driver lies where it cannot be looked for (ImagePath \"" + file.image_path +
+           u"\")";
+  }
+  if (file.present == kCannotTell) {
+    return u"its driver file " + file.path + u" cannot be seen (" + Error(file.look) + u")";
+  }
+  if (file.present == 1) return {};
+  if (driver == 1) return u"driver file missing: a repair restores it from its .bak copy";
+  if (driver == kCannotTell) {
+    return u"driver file missing, but a repair would find a file in its place (" +
+           Error(file.restore.rename) + u")";
+  }
+  if (file.restore.backup_missing) {
+    return u"driver file missing, and no .bak copy for a repair to restore it from";
+  }
+  return u"driver file missing, and a repair cannot restore its .bak copy (" +
+         Error(file.restore.rename) + u")";
+}
+
+std::u16string StartTypeReason(const StartTypeFinding& start) {
+  if (!start.there) return u"no start type";
+  if (start.size != 4) return u"start type of " + Number(start.size) + u" bytes";
+  return u"start type " + Number(start.number) + (start.number == 4 ? u" (disabled)" : u"");
+}
+
+std::u16string ServiceKey(const NameFinding& found) {
+  return u"HKLM\\" + std::u16string(kServicesRoot) + found.name;
+}
+
+// Why the service cannot be looked up: its key would not open (or tell its
+// name), and the Services key could not be listed to the end.
+std::u16string LookupReason(const NameFinding& found) {
+  std::u16string reason =
+      u"its service cannot be looked up: " + ServiceKey(found) + u" cannot be opened (" +
+      Error(found.lookup.opened) + u")";
+  if (found.lookup.listed != 0) {
+    reason += u", nor the Services key listed to the end (" + Error(found.lookup.listed) + u")";
+  }
+  return reason;
+}
+
+std::u16string StartTypeCannotBeRead(const NameFinding& found) {
+  return u"its start type cannot be read (" + ServiceKey(found) + u", " +
+         Error(found.start.error) + u")";
 }
 
 // The verdict on one name, and its reason, from what the questions answered.
 NameReport Judge(const NameFinding& found) {
   NameReport report{found.name, Verdict::kStays, {}};
   if (found.passed_earlier) return report;
-  if (found.exists == 0) return {found.name, Verdict::kLeaves, "no service of that name"};
-  if (found.exists != 1) {
-    return {found.name, Verdict::kNotJudged, "its service cannot be looked up"};
+  if (found.exists == 0) return {found.name, Verdict::kLeaves, u"no service of that name"};
+  if (found.exists != 1) return {found.name, Verdict::kNotJudged, LookupReason(found)};
+  // Found by listing the Services key, but its own key would not open.
+  if (found.lookup.opened != 0) {
+    return {found.name, Verdict::kNotJudged,
+            u"its key " + ServiceKey(found) + u" cannot be opened for reading (" +
+                Error(found.lookup.opened) + u"): neither its start type nor its driver file "
+                                             u"can be looked at"};
   }
-  std::vector<std::string> leave;
-  std::vector<std::string> cannot;
+  std::vector<std::u16string> leave;
+  std::vector<std::u16string> cannot;
   if (found.enabled == 0) leave.push_back(StartTypeReason(found.start));
-  if (found.enabled == kCannotTell) cannot.push_back("its start type cannot be read");
-  const std::string file = DriverFileReason(found.driver_file, found.driver);
+  if (found.enabled == kCannotTell) cannot.push_back(StartTypeCannotBeRead(found));
+  const std::u16string file = DriverFileReason(found.driver_file, found.driver);
   if (found.driver == 0) leave.push_back(file);
   if (found.driver == kCannotTell) cannot.push_back(file);
-  const auto joined = [](const std::vector<std::string>& parts) {
-    std::string text;
-    for (const auto& part : parts) text += (text.empty() ? "" : "; ") + part;
+  const auto joined = [](const std::vector<std::u16string>& parts) {
+    std::u16string text;
+    for (const auto& part : parts) text += (text.empty() ? u"" : u"; ") + part;
     return text;
   };
   if (!leave.empty()) {
@@ -92,12 +137,13 @@ class Collector final : public RunObserver {
   void Judged(const NameFinding& finding) override {
     report_->places.back().verdicts.push_back(Judge(finding));
   }
-  void CoInstaller(std::u16string_view entry, std::u16string_view dll,
-                   int present) override {
+  void CoInstaller(std::u16string_view entry, std::u16string_view dll, int present,
+                   Status look) override {
     report_->co_installer.looked_at = true;
     report_->co_installer.entry = entry;
     report_->co_installer.dll = dll;
     report_->co_installer.present = present;
+    report_->co_installer.look = look;
   }
   void CoInstallerNotRead(Status status) override {
     report_->co_installer.looked_at = true;
@@ -141,6 +187,8 @@ void Attribute(Report* report) {
                  (SameName(change.name, place.place.value + u"_1") ||
                   SameName(change.name, place.place.value + u"_2"))) {
         place.backup = {change.where, change.name};
+      } else if (change.kind == Change::Kind::kKeyCreated && SameName(change.where, backup_key)) {
+        place.backup_key_made = true;
       }
     }
   }

@@ -25,7 +25,9 @@ enum class Verdict { kStays, kLeaves, kNotJudged };
 struct NameReport {
   std::u16string name;
   Verdict verdict = Verdict::kStays;
-  std::string reason;  // plain words; empty for a name that simply stays
+  // Why: plain words, with the path or key and the error where something
+  // could not be looked at; empty for a name that simply stays.
+  std::u16string reason;
 };
 
 // One filter list: where it lives, what it holds, what each name gets, and
@@ -47,6 +49,10 @@ struct PlaceReport {
   std::vector<std::u16string> written;  // the list written
   // The backup written first: key path and value name.
   std::optional<std::pair<std::u16string, std::u16string>> backup;
+  // Its key is made first: whether Windows lets it be made no read can
+  // tell beforehand (a volatile parent takes only volatile keys), and if it
+  // does not, the list is left as it is.
+  bool backup_key_made = false;
 };
 
 struct CoInstallerReport {
@@ -55,6 +61,7 @@ struct CoInstallerReport {
   std::u16string entry;  // the product's entry; empty: none
   std::u16string dll;    // where its DLL was looked for
   int present = kNotAsked;
+  Status look = 0;  // the existence test's answer
   bool removed = false;
 };
 

@@ -116,7 +116,11 @@ std::string CoInstallerText(const CoInstallerReport& co) {
   out += Shown(co.entry) + ": ";
   if (co.present == 1) out += "its DLL " + Shown(co.dll) + " is there\n";
   if (co.present == 0) out += "its DLL " + Shown(co.dll) + " is missing\n";
-  if (co.present == kCannotTell) out += "its DLL cannot be looked for: not judged\n";
+  if (co.present == kCannotTell) {
+    out += co.dll.empty() ? "its DLL cannot be looked for (no Windows folder): not judged\n"
+                          : "its DLL " + Shown(co.dll) + " cannot be seen (error " +
+                                std::to_string(co.look) + "): not judged\n";
+  }
   if (co.present == kNotAsked) out += "names no DLL: left alone\n";
   return out + (co.removed ? "  a repair removes the entry\n" : "  a repair leaves it as it is\n");
 }
@@ -128,7 +132,7 @@ std::string VerdictLine(const NameReport& name) {
   const std::size_t width = Characters(line);
   line.append(width < kVerdictColumn ? kVerdictColumn - width : 1, ' ');
   line += VerdictWord(name.verdict);
-  if (!name.reason.empty()) line += ": " + name.reason;
+  if (!name.reason.empty()) line += ": " + Shown(name.reason);
   return line + "\n";
 }
 
@@ -152,6 +156,9 @@ std::string RepairText(const PlaceReport& place) {
     repair += ", after saving the list as read as " + Shown(place.backup->second) +
               (place.place.key.empty() ? " under HKLM\\" + Shown(place.backup->first)
                                        : " beside it");
+    if (place.backup_key_made) {
+      repair += " (a key it makes first: should Windows refuse it, the list stays as it is)";
+    }
   }
   return "  a repair " + repair + "\n";
 }
@@ -204,7 +211,9 @@ std::string List(const std::vector<std::u16string>& names) {
 std::string ChangeJson(const Change& change) {
   switch (change.kind) {
     case Change::Kind::kKeyCreated:
-      return "{\"kind\": \"createKey\", \"key\": " + JsonString(change.where) + "}";
+      // Whether Windows makes a key no read tells beforehand: attempted.
+      return "{\"kind\": \"createKey\", \"key\": " + JsonString(change.where) +
+             ", \"attempted\": true}";
     case Change::Kind::kValueSet:
       return "{\"kind\": \"setValue\", \"key\": " + JsonString(change.where) +
              ", \"name\": " + JsonString(change.name) + ", \"type\": " +
@@ -250,7 +259,8 @@ std::string PlaceJson(const PlaceReport& place) {
   if (place.outcome == Outcome::kWritten) out += ", \"list\": " + List(place.written);
   if (place.backup) {
     out += ", \"backup\": {\"key\": " + JsonString(place.backup->first) +
-           ", \"value\": " + JsonString(place.backup->second) + "}";
+           ", \"value\": " + JsonString(place.backup->second) +
+           (place.backup_key_made ? ", \"keyMade\": true}" : "}");
   }
   return out + "}}";
 }

@@ -40,12 +40,12 @@ int JudgeCoInstallerList(Platform& os, const RegKey& key, const ListReader& read
         return entry.find(kProductCoInstallerMarker) != std::u16string::npos;
       });
   if (product == entries.end()) {
-    if (g_runObserver != nullptr) g_runObserver->CoInstaller(u"", u"", kNotAsked);
+    if (g_runObserver != nullptr) g_runObserver->CoInstaller(u"", u"", kNotAsked, 0);
     return 0;
   }
   const std::u16string file_name = CoInstallerFileName(*product);
-  const auto tell = [&](std::u16string_view dll, int present) {
-    if (g_runObserver != nullptr) g_runObserver->CoInstaller(*product, dll, present);
+  const auto tell = [&](std::u16string_view dll, int present, Status look = 0) {
+    if (g_runObserver != nullptr) g_runObserver->CoInstaller(*product, dll, present, look);
     return present;
   };
   if (file_name.empty()) {
@@ -57,7 +57,8 @@ int JudgeCoInstallerList(Platform& os, const RegKey& key, const ListReader& read
   // be there: either way the entry is not judged.
   if (g_systemRoot.empty()) return tell(u"", kCannotTell);
   const std::u16string dll = g_systemRoot + u"\\system32\\" + file_name;
-  const int present = tell(dll, LookForFile(os, dll));
+  const Status look = os.FindPath(dll);
+  const int present = tell(dll, FilePresence(look), look);
   if (present != 0) return present;
 
   MultiSzRemove(&list, product->c_str());

@@ -57,7 +57,7 @@ void JudgeName(Platform& os, NameFinding* found) {
   // Each service's key is opened once for its name, for all three
   // questions.
   RegKey service(os);
-  found->exists = OpenService(os, found->name, &service);
+  found->exists = OpenService(os, found->name, &service, &found->lookup);
   // A service reported missing goes; one not looked up is not judged.
   if (found->exists != 1) return;
   found->enabled = IsServiceEnabled(service, u"Start", &found->start);

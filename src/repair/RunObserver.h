@@ -33,6 +33,7 @@ struct NameFinding {
   std::u16string name;
   bool passed_earlier = false;  // passed every question earlier in the run
   int exists = kNotAsked;
+  ServiceLookupFinding lookup;
   int enabled = kNotAsked;
   StartTypeFinding start;
   int driver = kNotAsked;
@@ -58,9 +59,10 @@ class RunObserver {
   virtual void Judged(const NameFinding& finding) = 0;
   // The product's co-installer entry (empty: there is none) and where its
   // DLL was looked for (empty: it was not), with FilePresence's answer,
-  // kCannotTell (no Windows folder) or kNotAsked (no DLL name in it).
-  virtual void CoInstaller(std::u16string_view entry, std::u16string_view dll,
-                           int present) = 0;
+  // kCannotTell (no Windows folder) or kNotAsked (no DLL name in it), and
+  // the existence test's own answer (`look`).
+  virtual void CoInstaller(std::u16string_view entry, std::u16string_view dll, int present,
+                           Status look) = 0;
   // The co-installer list could not be read: its key or value gave `status`.
   virtual void CoInstallerNotRead(Status status) = 0;
 };

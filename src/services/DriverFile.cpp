@@ -117,13 +117,18 @@ int FileErrorCause(Status error) {
   }
 }
 
-int RestoreDriverFromBackup(Platform& os, std::u16string_view path) {
+int RestoreDriverFromBackup(Platform& os, std::u16string_view path,
+                            RestoreFinding* finding) {
+  RestoreFinding found;
+  if (finding == nullptr) finding = &found;
   const std::u16string backup = BackupPathOf(path);
   if (LookForFile(os, backup) == 0) {
+    finding->backup_missing = true;
     RunLog << Message::kBackupDriverMissing << backup << kEndLine;
     return 0;
   }
   const Status status = os.RenameFile(backup, path);
+  finding->rename = status;
   if (status == win::kSuccess) {
     g_changesMade = 1;
     // A file appeared and one went: what was judged by files before may
@@ -158,8 +163,11 @@ int CheckDriverFile(Platform& os, std::u16string_view serviceName,
   std::u16string imagePath;
   // A service key or ImagePath that cannot be read says nothing about where
   // the driver lies: the name is not judged by its file.
-  if (ReadServiceValue(service, u"ImagePath", &imagePath) != 1) return answer(kCannotTell);
+  if (ReadServiceValue(service, u"ImagePath", &imagePath, &found.image_path_error) != 1) {
+    return answer(kCannotTell);
+  }
   found.image_path_read = true;
+  found.image_path = imagePath;
   const DriverFileLocation driver =
       LocateDriverFile(imagePath, serviceName, g_systemRoot);
   found.form = driver.form;
@@ -167,16 +175,17 @@ int CheckDriverFile(Platform& os, std::u16string_view serviceName,
   if (driver.form == ImagePathForm::kUnknown) return answer(kCannotTell);
   // Present, or a file that cannot be seen: nothing to log, nothing to
   // restore.
-  found.present = LookForFile(os, driver.path);
+  found.look = os.FindPath(driver.path);
+  found.present = FilePresence(found.look);
   if (found.present != 0) return answer(found.present);
 
   if (driver.form == ImagePathForm::kDefault) {
     RunLog << Message::kNoImagePathDriverMissing << serviceName << kEndLine;
-    found.restored = RestoreDriverFromBackup(os, driver.path);
+    found.restored = RestoreDriverFromBackup(os, driver.path, &found.restore);
     return answer(found.restored);
   }
   RunLog << Message::kDriverFileMissing << driver.path << kEndLine;
-  found.restored = RestoreDriverFromBackup(os, driver.path);
+  found.restored = RestoreDriverFromBackup(os, driver.path, &found.restore);
   if (found.restored == 1) {
     RunLog << driver.path << Message::kConvertedFromBak << kEndLine;
   }

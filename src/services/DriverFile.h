@@ -72,13 +72,24 @@ int FileErrorCause(Status error);
 // restore.
 int CheckDriverFile(Platform& os, std::u16string_view serviceName);
 
+// What a restore found: whether the backup copy was reported missing, and
+// the rename's error when it failed.
+struct RestoreFinding {
+  bool backup_missing = false;
+  Status rename = 0;
+};
+
 // What the driver-file check found, for a report.
 struct DriverFileFinding {
   bool image_path_read = false;  // the service's ImagePath could be read
+  Status image_path_error = 0;   // ... why not, when its key was open
+  std::u16string image_path;     // as read
   ImagePathForm form = ImagePathForm::kUnknown;
   std::u16string path;   // where the driver was looked for
   int present = 0;       // FilePresence of the first look (when it was made)
+  Status look = 0;       // ... the existence test's answer
   int restored = 0;      // RestoreDriverFromBackup's result, when it was tried
+  RestoreFinding restore;
 };
 // The same, with the service's key from OpenService.
 int CheckDriverFile(Platform& os, std::u16string_view serviceName,
@@ -89,6 +100,7 @@ int CheckDriverFile(Platform& os, std::u16string_view serviceName,
 // missing or the rename failed (logged, with the rename's cause); kCannotTell
 // when the rename failed because a file has `path` after all. A backup that
 // cannot be seen is tried all the same: the rename's own result decides.
-int RestoreDriverFromBackup(Platform& os, std::u16string_view path);
+int RestoreDriverFromBackup(Platform& os, std::u16string_view path,
+                            RestoreFinding* finding = nullptr);
 
 }  // namespace tarvox

@@ -38,10 +38,11 @@ bool CanBeKeyName(std::u16string_view name) {
 // Whether a subkey of the Services key is named `serviceName` with the
 // letters A to Z folded, found by listing every subkey: 1 when found, 0 when
 // every name was read to the end of the list, kCannotTell when one could not
-// be.
-int FindServiceByWalk(Platform& os, std::u16string_view serviceName) {
+// be (`*failure` then says why).
+int FindServiceByWalk(Platform& os, std::u16string_view serviceName, Status* failure) {
   RegKey services(os);
-  if (services.Open(kServicesRoot, win::kKeyEnumerateSubKeys) != win::kSuccess) {
+  if (const Status opened = services.Open(kServicesRoot, win::kKeyEnumerateSubKeys)) {
+    *failure = opened;
     return kCannotTell;
   }
   bool every_name_read = true;
@@ -53,10 +54,14 @@ int FindServiceByWalk(Platform& os, std::u16string_view serviceName) {
     // services after it; but a name that was not read cannot be ruled out.
     if (status == win::kMoreData) {
       every_name_read = false;
+      *failure = status;
       continue;
     }
     if (status == win::kNoMoreItems) return every_name_read ? 0 : kCannotTell;
-    if (status != win::kSuccess) return kCannotTell;
+    if (status != win::kSuccess) {
+      *failure = status;
+      return kCannotTell;
+    }
     length = std::min(length, kNameUnits);
     if (SameName(std::u16string_view(name.data(), length), serviceName)) {
       return 1;
@@ -66,7 +71,10 @@ int FindServiceByWalk(Platform& os, std::u16string_view serviceName) {
 
 }  // namespace
 
-int OpenService(Platform& os, std::u16string_view serviceName, RegKey* service) {
+int OpenService(Platform& os, std::u16string_view serviceName, RegKey* service,
+                ServiceLookupFinding* finding) {
+  ServiceLookupFinding found;
+  if (finding == nullptr) finding = &found;
   service->Close();
   if (!CanBeKeyName(serviceName)) return 0;
   // Key names are unique under the registry's own comparison, which folds
@@ -79,7 +87,8 @@ int OpenService(Platform& os, std::u16string_view serviceName, RegKey* service) 
       service->Open(ServiceKeyPath(serviceName), win::kKeyQueryValue);
   if (opened == win::kFileNotFound) return 0;
   std::u16string stored;
-  if (opened == win::kSuccess && service->Name(&stored) == win::kSuccess) {
+  const Status named = opened == win::kSuccess ? service->Name(&stored) : opened;
+  if (named == win::kSuccess) {
     if (SameName(stored, serviceName)) return 1;
     service->Close();
     return 0;
@@ -87,8 +96,9 @@ int OpenService(Platform& os, std::u16string_view serviceName, RegKey* service) 
   // A key that refuses to be opened for reading (it is there, but is it this
   // name?), whose name cannot be read, or that failed to open for another
   // reason: the walk answers if it can, and the key stays closed.
+  finding->opened = named;
   service->Close();
-  return FindServiceByWalk(os, serviceName);
+  return FindServiceByWalk(os, serviceName, &finding->listed);
 }
 
 int ServiceExists(Platform& os, std::u16string_view serviceName) {
@@ -103,7 +113,10 @@ int IsServiceEnabled(const RegKey& service, std::u16string_view valueName,
   std::uint32_t size = kStartTypeBytes;
   const Status status = service.QueryValue(valueName, nullptr, &start, &size);
   if (finding != nullptr && (status == win::kSuccess || status == win::kMoreData)) {
-    *finding = {true, size, size == kStartTypeBytes ? start : 0};
+    *finding = {true, size, size == kStartTypeBytes ? start : 0, 0};
+  }
+  if (finding != nullptr && status != win::kSuccess && status != win::kFileNotFound) {
+    finding->error = status;
   }
   if (status == win::kFileNotFound) return 0;
   // Too long for a start type: the query says how long, and anything but 4
@@ -122,7 +135,7 @@ int IsServiceEnabled(Platform& os, std::u16string_view serviceName,
 }
 
 int ReadServiceValue(const RegKey& service, std::u16string_view valueName,
-                     std::u16string* out) {
+                     std::u16string* out, Status* error) {
   if (!service.is_open()) return 0;
   std::array<char16_t, kValueUnits> text{};
   std::uint32_t type = 0;
@@ -133,7 +146,10 @@ int ReadServiceValue(const RegKey& service, std::u16string_view valueName,
     out->clear();
     return 1;
   }
-  if (status != win::kSuccess) return kValueNotReadWhole;
+  if (status != win::kSuccess) {
+    if (error != nullptr) *error = status;
+    return kValueNotReadWhole;
+  }
   // Only the units the read wrote; a trailing odd byte is no unit.
   const std::size_t units = std::min<std::size_t>(size / 2, text.size());
   const std::u16string_view read(text.data(), units);

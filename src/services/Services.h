@@ -61,18 +61,30 @@ int ReadServiceValue(Platform& os, std::u16string_view serviceName,
 // ServiceExists. On 1, `service` is open on the service's key for reading,
 // unless the key refuses that (then it is closed, and the questions below
 // answer as for a key that cannot be opened).
-int OpenService(Platform& os, std::u16string_view serviceName, RegKey* service);
+// Why the lookup could not tell, for a report: the error that opening the
+// service's key (or reading its name) gave, and the one that ended the walk
+// through the Services key (234 for a name too long to read); 0 for what
+// did not fail.
+struct ServiceLookupFinding {
+  Status opened = 0;
+  Status listed = 0;
+};
+int OpenService(Platform& os, std::u16string_view serviceName, RegKey* service,
+                ServiceLookupFinding* finding = nullptr);
 // What the start-type query found, for a report: whether a value was there,
 // its size, and the number when it was 4 bytes.
 struct StartTypeFinding {
   bool there = false;
   std::uint32_t size = 0;
   std::uint32_t number = 0;
+  Status error = 0;  // the query's error, when it could not tell
 };
 // IsServiceEnabled and ReadServiceValue on a service key from OpenService.
 int IsServiceEnabled(const RegKey& service, std::u16string_view valueName,
                      StartTypeFinding* finding = nullptr);
+// `error`, when given, receives the query's error when it gives
+// kValueNotReadWhole.
 int ReadServiceValue(const RegKey& service, std::u16string_view valueName,
-                     std::u16string* out);
+                     std::u16string* out, Status* error = nullptr);
 
 }  // namespace tarvox

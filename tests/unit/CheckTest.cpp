@@ -31,7 +31,7 @@ void SeedBrokenMachine(MemoryPlatform& machine) {
   machine.AddFolder(kProduct);
   machine.PutMultiSz(kCdromClassKey, u"LowerFilters", {u"offbak", u"brännare"});
   machine.PutMultiSz(kCdromClassKey, u"UpperFilters",
-                     {u"good", u"burnkit", u"unseen", std::u16string(kForgingName)});
+                     {u"good", u"burnkit", u"unseen", u"guarded", std::u16string(kForgingName)});
   machine.PutMultiSz(kCoDeviceInstallersKey, kCdromClassGuid,
                      {u"cdprop.dll,CdPropPages", u"OrvaneCo.dll,OrvaneCoInstaller"});
   machine.PutMultiSz(kCdromCriticalDeviceKey, u"UpperFilters", {u"burnkit", u"good"});
@@ -149,6 +149,21 @@ TEST(Check, ExitCodesSayWhatADetectionScriptNeeds) {
         "\"namesLeaving\": 3"}},
       {"64 devices, every list full", SeedFullMachine, check::kRepairDue,
        {"\"placesChanging\": 130, \"namesLeaving\": 8840"}},
+      {"device backups whose parent refuses subkeys: foreseen, the lists stay",
+       [](MemoryPlatform& machine) {
+         SeedBrokenMachine(machine);
+         machine.DenyAccess(u"SOFTWARE\\Kestrow", win::kKeyCreateSubKey);
+       },
+       check::kRepairDue,
+       {"\"Could not open key :\", \"SOFTWARE\\\\Kestrow\\\\OrvaneTarvox\\\\BackupDeviceNr0\""}},
+      {"device backups below a volatile key: no read tells, so they are attempted",
+       [](MemoryPlatform& machine) {
+         SeedBrokenMachine(machine);
+         machine.MakeVolatile(u"SOFTWARE\\Kestrow");
+       },
+       check::kRepairDue,
+       {"\"createKey\", \"key\": \"SOFTWARE\\\\Kestrow\\\\OrvaneTarvox\", \"attempted\": true}",
+        "\"keyMade\": true}"}},
       {"a repair running at this moment",
        [](MemoryPlatform& machine) {
          SeedBrokenMachine(machine);
