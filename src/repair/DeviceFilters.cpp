@@ -63,8 +63,14 @@ void DeviceEnumerator::Step() {
   status_ = os_.EnumDevice(set_, index()) ? kOnDevice : kNoDevice;
 }
 
-int BackupDeviceFilters(Platform& os, std::uint32_t property,
-                        const ListAsRead& read, int number) {
+std::u16string DeviceBackupIdValueName(std::u16string_view backup) {
+  std::u16string name(kDeviceBackupIdPrefix);
+  for (const char16_t unit : backup) name += unit == u'_' ? u'.' : unit;
+  return name;
+}
+
+int BackupDeviceFilters(Platform& os, std::uint32_t property, const ListAsRead& read,
+                        int number, std::u16string_view instance_id) {
   const std::u16string path = BackupKeyPath(number);
   RegKey key(os);
   if (key.Create(path, win::kKeyQueryValue | win::kKeySetValue) !=
@@ -73,7 +79,16 @@ int BackupDeviceFilters(Platform& os, std::uint32_t property,
     RunLog << path << kEndLine;
     return 0;
   }
-  return WriteBackupValue(key, DeviceBackupValueName(key, property), read);
+  const std::u16string backup = DeviceBackupValueName(key, property);
+  if (WriteBackupValue(key, backup, read) != 1) return 0;
+  // Which device the backup came from: positions change as devices come
+  // and go. Without it the backup stands, as those of older versions do.
+  if (!instance_id.empty()) {
+    const std::u16string text = std::u16string(instance_id) + u'\0';
+    key.SetValue(DeviceBackupIdValueName(backup), win::kRegSz, text.data(),
+                 static_cast<std::uint32_t>(text.size() * 2));
+  }
+  return 1;
 }
 
 namespace {
@@ -94,7 +109,9 @@ int RepairDeviceList(Platform& os, std::uint32_t property, const DeviceEnumerato
   // The list as read is saved before a change that loses any of it; when
   // it cannot be, the device's list is left as read.
   const std::function<bool()> back_up = [&] {
-    return BackupDeviceFilters(os, property, read, number) == 1;
+    std::u16string instance_id;
+    os.DeviceInstanceId(devices.set(), devices.index(), &instance_id);
+    return BackupDeviceFilters(os, property, read, number, instance_id) == 1;
   };
 
   MultiSz working;

@@ -260,6 +260,19 @@ std::string RunSnapshot::CheckPlace(const Place& place, const Values& after,
     }
     accounted->insert({Fold(backup_key), Fold(backup_name)});
   }
+  // Beside a device backup written now, the device it came from.
+  if (place.device) {
+    const std::u16string id_name = DeviceBackupIdValueName(backup_name);
+    const std::optional<Stored> id_now = Find(after, backup_key, id_name);
+    if (!Same(Find(values_, backup_key, id_name), id_now)) {
+      constexpr std::u16string_view kEnum = u"SYSTEM\\CurrentControlSet\\Enum\\";
+      if (!backed_up || !id_now || id_now->type != win::kRegSz ||
+          Fold(TextOf(*id_now)) != Fold(place.key.substr(kEnum.size()))) {
+        return where + "the device named beside its backup is not this one";
+      }
+      accounted->insert({Fold(backup_key), Fold(id_name)});
+    }
+  }
   const bool kept_somewhere = backed_up || Same(backup_before, before);
   const std::string lost = where + "changed, but its content as read is kept nowhere";
 

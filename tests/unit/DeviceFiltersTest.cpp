@@ -94,6 +94,8 @@ TEST_F(DeviceFiltersTest, BackupNameFollowsTheValueNamesAlreadyThere) {
       {"a _2 alone changes nothing", {u"LowerFilters_2"}, u"LowerFilters_1"},
       {"the other list's backup does not count", {u"UpperFilters_1"},
        u"LowerFilters_1"},
+      {"the device named beside a first backup is no first backup",
+       {u"DeviceOf.LowerFilters.1"}, u"LowerFilters_1"},
       {"a name longer than any list buffer is read whole",
        {u"LowerFilters_1" + std::u16string(2000, u'x')}, u"LowerFilters_2"},
   };
@@ -110,6 +112,10 @@ TEST_F(DeviceFiltersTest, BackupNameFollowsTheValueNamesAlreadyThere) {
     RepairDeviceFilters(machine, win::kSpdrpLowerFilters);
     EXPECT_EQ(Show(machine.GetValue(BackupKey(0), c.written)),
               Show(Multi({u"gone"})));
+    // Beside it, the device it came from.
+    EXPECT_EQ(Show(machine.GetValue(BackupKey(0), DeviceBackupIdValueName(c.written))),
+              Show(MemoryPlatform::StoredValue{
+                  win::kRegSz, Utf16Bytes(std::u16string_view(u"IDE\\CdRom\\0\0", 12))}));
   }
 }
 
