@@ -1,9 +1,11 @@
 #include "check/Arguments.h"
 
-#include "check/Escape.h"
+#include "text/Escape.h"
 #include "multisz/Names.h"
 
 namespace tarvox::check {
+
+using text::Prefix;
 namespace {
 
 constexpr std::size_t kArgumentShown = 64;

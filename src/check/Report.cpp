@@ -4,12 +4,16 @@
 #include <set>
 #include <vector>
 
-#include "check/Escape.h"
+#include "text/Escape.h"
 #include "multisz/Names.h"
 #include "repair/DeviceFilters.h"
 #include "repair/KeyFilterList.h"
 
 namespace tarvox::check {
+
+using text::Characters;
+using text::JsonString;
+using text::Shown;
 namespace {
 
 using Change = OverlayPlatform::Change;

@@ -8,12 +8,17 @@
 
 #include "check/Arguments.h"
 #include "check/CheckRun.h"
-#include "check/Escape.h"
-#include "check/Pieces.h"
 #include "check/Report.h"
 #include "platform/memory/MemoryPlatform.h"
+#include "text/Escape.h"
+#include "text/Pieces.h"
 
 namespace tarvox::check {
+
+using text::Characters;
+using text::JsonString;
+using text::Shown;
+using text::WriteInPieces;
 namespace {
 
 TEST(CheckText, HiddenCharactersAreEscapedInTextAndExactInJson) {

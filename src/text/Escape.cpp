@@ -1,11 +1,11 @@
-#include "check/Escape.h"
+#include "text/Escape.h"
 
 #include <cstdint>
 #include <cstdio>
 
-#include "check/Pieces.h"
+#include "text/Pieces.h"
 
-namespace tarvox::check {
+namespace tarvox::text {
 namespace {
 
 struct Range {
@@ -150,4 +150,4 @@ std::u16string_view Prefix(std::u16string_view text, std::size_t most) {
   return text.substr(0, PieceLength(text, most));
 }
 
-}  // namespace tarvox::check
+}  // namespace tarvox::text

@@ -17,7 +17,7 @@
 #include <string>
 #include <string_view>
 
-namespace tarvox::check {
+namespace tarvox::text {
 
 // Whether a character does not print as itself: C0 and C1 controls and DEL;
 // a surrogate without its pair; line and paragraph separators; bidirectional
@@ -45,4 +45,4 @@ std::string JsonString(std::string_view words);
 // halves of a surrogate pair.
 std::u16string_view Prefix(std::u16string_view text, std::size_t most);
 
-}  // namespace tarvox::check
+}  // namespace tarvox::text

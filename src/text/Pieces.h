@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <string_view>
 
-namespace tarvox::check {
+namespace tarvox::text {
 
 // The length of the piece at the start of `rest`: at most `most` units
 // (`most` at least 2), one fewer where the piece would end between the two
@@ -37,4 +37,4 @@ bool WriteInPieces(std::basic_string_view<Unit> text, std::size_t most, Write wr
   return true;
 }
 
-}  // namespace tarvox::check
+}  // namespace tarvox::text
