@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "text/Escape.h"
+#include "text/Time.h"
 #include "multisz/Names.h"
 #include "repair/DeviceFilters.h"
 #include "repair/KeyFilterList.h"
@@ -72,14 +73,6 @@ std::string NotReadReason(const PlaceReport& place) {
     return "over 2048 bytes: left alone";
   }
   return "cannot be read (error " + std::to_string(status) + ")";
-}
-
-std::string Time(const UtcTime& time) {
-  char text[64];  // room for any value of each field
-  std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02uZ", unsigned{time.year},
-                unsigned{time.month}, unsigned{time.day}, unsigned{time.hour},
-                unsigned{time.minute}, unsigned{time.second});
-  return text;
 }
 
 std::string Hex(const std::string& bytes) {
@@ -191,7 +184,7 @@ std::string HeadText(const CheckOutcome& outcome, std::string_view version) {
                                   : "Computer " + Shown(machine.computer);
   out += ", Windows " + std::to_string(machine.windows.major) + "." +
          std::to_string(machine.windows.minor) + " build " +
-         std::to_string(machine.windows.build) + ", " + Time(machine.time) + ".\n";
+         std::to_string(machine.windows.build) + ", " + text::IsoTime(machine.time) + ".\n";
   if (outcome.report.run_foreseen && !outcome.report.administrator) {
     out +=
         "Run without administrator rights: keys are read as a repair run as "
@@ -301,7 +294,7 @@ std::vector<std::string> HeadJson(const CheckOutcome& outcome, std::string_view 
       "\"tool\": \"TarvoxCheck\"",
       "\"version\": " + JsonString(version),
       "\"computer\": " + (machine.computer.empty() ? "null" : JsonString(machine.computer)),
-      "\"time\": \"" + Time(machine.time) + "\"",
+      "\"time\": \"" + text::IsoTime(machine.time) + "\"",
       "\"windows\": {\"major\": " + std::to_string(machine.windows.major) +
           ", \"minor\": " + std::to_string(machine.windows.minor) +
           ", \"build\": " + std::to_string(machine.windows.build) + "}",

@@ -121,8 +121,12 @@ bool IsLink(Platform& os, std::u16string_view path) {
 
 }  // namespace
 
+std::u16string RunLogFolder(Platform& os) {
+  return RegisteredProductFolder(os).value_or(g_systemRoot);
+}
+
 int OpenRunLog(Platform& os) {
-  g_logDirectory = RegisteredProductFolder(os).value_or(g_systemRoot);
+  g_logDirectory = RunLogFolder(os);
   std::u16string temp_path = g_logDirectory;
   temp_path += u'\\';
   temp_path += kTempLogName;

@@ -77,9 +77,11 @@ extern LogStream RunLog;
 // The folder of the two log files, as OpenRunLog chose it.
 extern std::u16string g_logDirectory;
 
-// Chooses the log folder (the product folder registered under the App Paths
-// entry of "orvane.exe", else the Windows folder) and starts the temporary
-// log there. 1 when the log is open, 0 when it could not be created; the run
+// The log folder: the product folder registered under the App Paths entry
+// of "orvane.exe", else the Windows folder (g_systemRoot).
+std::u16string RunLogFolder(Platform& os);
+
+// Chooses the log folder (RunLogFolder) and starts the temporary log there. 1 when the log is open, 0 when it could not be created; the run
 // goes on without a log then.
 int OpenRunLog(Platform& os);
 

@@ -153,6 +153,25 @@ int CheckDriverFile(Platform& os, std::u16string_view serviceName) {
   return CheckDriverFile(os, serviceName, service);
 }
 
+int LookForDriverFile(Platform& os, std::u16string_view serviceName, const RegKey& service,
+                      DriverFileFinding* found) {
+  std::u16string imagePath;
+  // A service key or ImagePath that cannot be read says nothing about where
+  // the driver lies: the name is not judged by its file.
+  if (ReadServiceValue(service, u"ImagePath", &imagePath, &found->image_path_error) != 1) {
+    return kCannotTell;
+  }
+  found->image_path_read = true;
+  found->image_path = imagePath;
+  const DriverFileLocation driver = LocateDriverFile(imagePath, serviceName, g_systemRoot);
+  found->form = driver.form;
+  found->path = driver.path;
+  if (driver.form == ImagePathForm::kUnknown) return kCannotTell;
+  found->look = os.FindPath(driver.path);
+  found->present = FilePresence(found->look);
+  return found->present;
+}
+
 int CheckDriverFile(Platform& os, std::u16string_view serviceName,
                     const RegKey& service, DriverFileFinding* finding) {
   DriverFileFinding found;
@@ -160,24 +179,12 @@ int CheckDriverFile(Platform& os, std::u16string_view serviceName,
     if (finding != nullptr) *finding = found;
     return result;
   };
-  std::u16string imagePath;
-  // A service key or ImagePath that cannot be read says nothing about where
-  // the driver lies: the name is not judged by its file.
-  if (ReadServiceValue(service, u"ImagePath", &imagePath, &found.image_path_error) != 1) {
-    return answer(kCannotTell);
+  // Present, or a file that cannot be seen or looked for: nothing to log,
+  // nothing to restore.
+  if (const int present = LookForDriverFile(os, serviceName, service, &found); present != 0) {
+    return answer(present);
   }
-  found.image_path_read = true;
-  found.image_path = imagePath;
-  const DriverFileLocation driver =
-      LocateDriverFile(imagePath, serviceName, g_systemRoot);
-  found.form = driver.form;
-  found.path = driver.path;
-  if (driver.form == ImagePathForm::kUnknown) return answer(kCannotTell);
-  // Present, or a file that cannot be seen: nothing to log, nothing to
-  // restore.
-  found.look = os.FindPath(driver.path);
-  found.present = FilePresence(found.look);
-  if (found.present != 0) return answer(found.present);
+  const DriverFileLocation driver{found.form, found.path};
 
   if (driver.form == ImagePathForm::kDefault) {
     RunLog << Message::kNoImagePathDriverMissing << serviceName << kEndLine;

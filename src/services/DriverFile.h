@@ -91,6 +91,12 @@ struct DriverFileFinding {
   int restored = 0;      // RestoreDriverFromBackup's result, when it was tried
   RestoreFinding restore;
 };
+// Where the driver file of the service lies and whether it is there, as
+// CheckDriverFile first looks: 1 there, 0 reported missing, kCannotTell when
+// it cannot be looked for. Logs nothing, restores nothing.
+int LookForDriverFile(Platform& os, std::u16string_view serviceName, const RegKey& service,
+                      DriverFileFinding* found);
+
 // The same, with the service's key from OpenService.
 int CheckDriverFile(Platform& os, std::u16string_view serviceName,
                     const RegKey& service, DriverFileFinding* finding = nullptr);

@@ -1,0 +1,250 @@
+#include "restore/Backups.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "multisz/Names.h"
+#include "platform/RegKey.h"
+#include "repair/DeviceFilters.h"
+#include "repair/FilterList.h"
+#include "repair/KeyFilterList.h"
+
+namespace tarvox::restore {
+namespace {
+
+constexpr std::u16string_view kLists[] = {u"LowerFilters", u"UpperFilters"};
+constexpr std::u16string_view kDeviceBackupsKey = u"SOFTWARE\\Kestrow\\OrvaneTarvox";
+constexpr std::u16string_view kDeviceBackupKeyName = u"BackupDeviceNr";
+
+std::uint32_t PropertyOf(std::u16string_view list) {
+  return list == kLists[0] ? win::kSpdrpLowerFilters : win::kSpdrpUpperFilters;
+}
+
+// A value read as a repair reads a list. 2 or 13 (no such value or
+// property) is an empty list.
+struct Read {
+  bool absent = false;
+  std::optional<Status> not_read;
+  ListAsRead value;
+};
+
+Read AsList(Status status, ListAsRead&& value) {
+  Read read;
+  read.absent = status == win::kFileNotFound || status == win::kInvalidData;
+  if (read.absent) return read;
+  if (status != win::kSuccess) {
+    read.not_read = status;
+    return read;
+  }
+  SingleStringToList(&value);
+  read.value = std::move(value);
+  return read;
+}
+
+Read ReadValue(const RegKey& key, std::u16string_view name) {
+  ListAsRead value;
+  value.size = MultiSz::kBytes;
+  const Status status =
+      QueryValueZeroFill(key, name, &value.type, value.stored.data(), &value.size);
+  return AsList(status, std::move(value));
+}
+
+// Whether the data is nothing but the list of its names (trailing NULs
+// aside), stored as a list: writing the list with one name more loses
+// nothing.
+bool Plain(const ListAsRead& value, const std::vector<std::u16string>& names) {
+  if (value.size == 0) return true;
+  if (value.type != win::kRegMultiSz) return false;
+  std::u16string units;
+  for (const auto& name : names) units += name + u'\0';
+  const auto* stored = static_cast<const char*>(value.stored.data());
+  std::string bytes(stored, std::min<std::size_t>(value.size, MultiSz::kBytes));
+  while (!bytes.empty() && bytes.back() == '\0') bytes.pop_back();
+  std::string expected(reinterpret_cast<const char*>(units.data()), units.size() * 2);
+  while (!expected.empty() && expected.back() == '\0') expected.pop_back();
+  return bytes == expected;
+}
+
+CurrentList Current(const Read& read) {
+  CurrentList list;
+  list.not_read = read.not_read;
+  if (read.not_read) return list;
+  list.names = MultiSzEntries(read.value.list);
+  list.plain = Plain(read.value, list.names);
+  return list;
+}
+
+CurrentList ReadProperty(Platform& os, DeviceSetHandle set, std::uint32_t index,
+                         std::uint32_t property) {
+  ListAsRead value;
+  const Status status = os.GetDeviceProperty(set, index, property, &value.type,
+                                             value.stored.data(), MultiSz::kBytes, &value.size);
+  return Current(AsList(status, std::move(value)));
+}
+
+Backup BackupFrom(const Read& read, Backup backup) {
+  backup.not_read = read.not_read;
+  if (!read.not_read) backup.names = MultiSzEntries(read.value.list);
+  return backup;
+}
+
+// "BackupDeviceNr<N>": N, or -1 for any other name.
+int BackupKeyNumber(std::u16string_view name) {
+  if (name.size() <= kDeviceBackupKeyName.size() || name.size() > kDeviceBackupKeyName.size() + 6 ||
+      !SameName(name.substr(0, kDeviceBackupKeyName.size()), kDeviceBackupKeyName)) {
+    return -1;
+  }
+  int number = 0;
+  for (const char16_t digit : name.substr(kDeviceBackupKeyName.size())) {
+    if (digit < u'0' || digit > u'9') return -1;
+    number = number * 10 + (digit - u'0');
+  }
+  return number;
+}
+
+std::optional<std::u16string> DeviceNamedBeside(const RegKey& key, std::u16string_view backup) {
+  char16_t text[512] = {};
+  std::uint32_t type = 0;
+  std::uint32_t size = sizeof text - 2;
+  if (key.QueryValue(DeviceBackupIdValueName(backup), &type, text, &size) != win::kSuccess ||
+      type != win::kRegSz) {
+    return std::nullopt;
+  }
+  std::u16string_view id(text, std::min<std::size_t>(size / 2, std::size(text) - 1));
+  return std::u16string(id.substr(0, id.find(u'\0')));
+}
+
+void AddKeyLists(Platform& os, std::u16string_view path, MachineLists* lists) {
+  RegKey key(os);
+  const Status opened = key.Open(path, win::kKeyQueryValue);
+  for (const auto list : kLists) {
+    const int site = static_cast<int>(lists->sites.size());
+    lists->sites.push_back({std::u16string(path), std::u16string(list), {}, -1, 0});
+    if (opened != win::kSuccess) {
+      lists->now.push_back({opened, true, {}});
+      continue;
+    }
+    lists->now.push_back(Current(ReadValue(key, list)));
+    for (const int slot : {1, 2}) {
+      const std::u16string value = std::u16string(list) + (slot == 1 ? u"_1" : u"_2");
+      const Read read = ReadValue(key, value);
+      if (read.absent) continue;
+      lists->backups.push_back(BackupFrom(
+          read, {std::u16string(path), value, std::u16string(list), slot, -1, {}, {}, {}, site, {}}));
+    }
+  }
+}
+
+void AddDevices(Platform& os, MachineLists* lists) {
+  const CdromDeviceSet set(os);
+  for (DeviceEnumerator devices(os, set.get()); devices.status() == DeviceEnumerator::kOnDevice;
+       devices.Step()) {
+    std::u16string id;
+    os.DeviceInstanceId(devices.set(), devices.index(), &id);
+    for (const auto list : kLists) {
+      const Site site{{}, std::u16string(list), id, static_cast<int>(devices.index()),
+                      PropertyOf(list)};
+      lists->now.push_back(ReadProperty(os, devices.set(), devices.index(), site.property));
+      lists->sites.push_back(site);
+    }
+    ++lists->devices;
+  }
+}
+
+// The device site a device backup belongs to: the device it names, or, for
+// one that names none, the device at its position when that is the only
+// CD-ROM device (with more, which one it came from cannot be told).
+void Match(MachineLists* lists, Backup* backup) {
+  for (std::size_t at = 0; at < lists->sites.size(); ++at) {
+    const Site& site = lists->sites[at];
+    if (!site.device() || !SameName(site.list, backup->list)) continue;
+    const bool same = backup->device_id ? SameName(site.device_id, *backup->device_id)
+                                        : lists->devices == 1 && site.position == backup->number;
+    if (same) {
+      backup->site = static_cast<int>(at);
+      return;
+    }
+  }
+  if (backup->device_id) {
+    backup->unmatched = u"its device, " + *backup->device_id + u", is not present";
+  } else if (lists->devices == 1) {
+    backup->unmatched = u"written before backups named their device, at a position where no "
+                        u"device is now";
+  } else {
+    backup->unmatched = u"written before backups named their device; with more than one CD-ROM "
+                        u"device, which one it came from cannot be told";
+  }
+}
+
+void AddDeviceBackups(Platform& os, MachineLists* lists) {
+  RegKey parent(os);
+  if (parent.Open(kDeviceBackupsKey, win::kKeyEnumerateSubKeys) != win::kSuccess) return;
+  std::vector<std::pair<int, std::u16string>> keys;
+  for (std::uint32_t index = 0;; ++index) {
+    char16_t name[256] = {};
+    std::uint32_t length = std::size(name);
+    const Status status = parent.EnumKey(index, name, &length);
+    if (status == win::kMoreData) continue;
+    if (status != win::kSuccess) break;
+    const std::u16string_view found(name, std::min<std::size_t>(length, std::size(name) - 1));
+    if (const int number = BackupKeyNumber(found); number >= 0) {
+      keys.emplace_back(number, std::u16string(kDeviceBackupsKey) + u"\\" + std::u16string(found));
+    }
+  }
+  std::sort(keys.begin(), keys.end());
+  for (const auto& [number, path] : keys) {
+    RegKey key(os);
+    if (key.Open(path, win::kKeyQueryValue) != win::kSuccess) continue;
+    for (const auto list : kLists) {
+      for (const int slot : {1, 2}) {
+        const std::u16string value = std::u16string(list) + (slot == 1 ? u"_1" : u"_2");
+        const Read read = ReadValue(key, value);
+        if (read.absent) continue;
+        Backup backup = BackupFrom(read, {path, value, std::u16string(list), slot, number,
+                                          DeviceNamedBeside(key, value), {}, {}, -1, {}});
+        Match(lists, &backup);
+        lists->backups.push_back(std::move(backup));
+      }
+    }
+  }
+}
+
+}  // namespace
+
+bool Holds(const std::vector<std::u16string>& names, std::u16string_view name) {
+  return std::any_of(names.begin(), names.end(),
+                     [&](const std::u16string& held) { return SameName(held, name); });
+}
+
+CurrentList ReadSite(Platform& os, const Site& site) {
+  if (!site.device()) {
+    RegKey key(os);
+    if (const Status opened = key.Open(site.key, win::kKeyQueryValue)) {
+      return {opened, true, {}};
+    }
+    return Current(ReadValue(key, site.list));
+  }
+  // The device as it is found now: positions change as devices come and go.
+  const CdromDeviceSet set(os);
+  for (DeviceEnumerator devices(os, set.get()); devices.status() == DeviceEnumerator::kOnDevice;
+       devices.Step()) {
+    std::u16string id;
+    if (os.DeviceInstanceId(devices.set(), devices.index(), &id) != win::kSuccess ||
+        !SameName(id, site.device_id)) {
+      continue;
+    }
+    return ReadProperty(os, devices.set(), devices.index(), site.property);
+  }
+  return {win::kFileNotFound, true, {}};
+}
+
+MachineLists LookAtLists(Platform& os) {
+  MachineLists lists;
+  AddKeyLists(os, kCdromClassKey, &lists);
+  AddKeyLists(os, kCdromCriticalDeviceKey, &lists);
+  AddDevices(os, &lists);
+  AddDeviceBackups(os, &lists);
+  return lists;
+}
+
+}  // namespace tarvox::restore

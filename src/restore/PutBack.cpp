@@ -1,0 +1,161 @@
+#include "restore/PutBack.h"
+
+#include <algorithm>
+
+#include "multisz/MultiSz.h"
+#include "multisz/Names.h"
+#include "platform/RegKey.h"
+#include "repair/DeviceFilters.h"
+#include "services/DriverFile.h"
+#include "services/Services.h"
+
+namespace tarvox::restore {
+namespace {
+
+std::u16string Error(Status status) {
+  std::u16string text = u"error ";
+  for (const char digit : std::to_string(status)) text += char16_t(digit);
+  return text;
+}
+
+constexpr std::u16string_view kWouldGo = u"a repair would remove it again: ";
+
+// The list as REG_MULTI_SZ data: each name and its NUL, then the closing NUL.
+std::u16string ListUnits(const std::vector<std::u16string>& names) {
+  std::u16string units;
+  for (const auto& name : names) units += name + u'\0';
+  return units + u'\0';
+}
+
+std::size_t Find(const std::vector<std::u16string>& names, std::u16string_view name,
+                 std::size_t from) {
+  for (std::size_t at = from; at < names.size(); ++at) {
+    if (SameName(names[at], name)) return at;
+  }
+  return names.size();
+}
+
+}  // namespace
+
+std::u16string WhyNotPutBack(Platform& os, std::u16string_view name) {
+  const std::u16string key = u"HKLM\\" + std::u16string(kServicesRoot) + std::u16string(name);
+  RegKey service(os);
+  ServiceLookupFinding lookup;
+  const int exists = OpenService(os, name, &service, &lookup);
+  if (exists == 0) return std::u16string(kWouldGo) + u"there is no service of that name";
+  if (exists != 1 || !service.is_open()) {
+    return u"its service cannot be looked at (" + key + u", " + Error(lookup.opened) + u")";
+  }
+  StartTypeFinding start;
+  const int enabled = IsServiceEnabled(service, u"Start", &start);
+  if (enabled == 0) {
+    return std::u16string(kWouldGo) + u"its start type does not let Windows load it (" + key +
+           u", Start)";
+  }
+  if (enabled != 1) {
+    return u"its start type cannot be read (" + key + u", " + Error(start.error) + u")";
+  }
+  DriverFileFinding file;
+  const int present = LookForDriverFile(os, name, service, &file);
+  if (present == 0) {
+    return std::u16string(kWouldGo) + u"its driver file " + file.path +
+           u" is missing (a repair restores it from a .bak copy where there is one: run "
+           u"Tarvox.exe first)";
+  }
+  if (present != 1) {
+    return file.path.empty()
+               ? u"where its driver file lies cannot be told (" + key + u", ImagePath)"
+               : u"its driver file " + file.path + u" cannot be seen (" + Error(file.look) + u")";
+  }
+  return {};
+}
+
+std::vector<std::u16string> PutBackInto(const std::vector<std::u16string>& names,
+                                        const std::vector<std::u16string>& backup,
+                                        std::u16string_view name) {
+  std::vector<std::u16string> after = names;
+  const std::size_t at = Find(backup, name, 0);
+  if (at == backup.size()) return after;
+  // Past the names that stood before it there and are still in the list,
+  // so that a name that stands twice is taken at the right place ...
+  std::size_t from = 0;
+  for (std::size_t before = 0; before < at; ++before) {
+    const std::size_t found = Find(names, backup[before], from);
+    if (found < names.size()) from = found + 1;
+  }
+  // ... before the first name that followed it there.
+  std::size_t insert = names.size();
+  for (std::size_t follower = at + 1; follower < backup.size() && insert == names.size();
+       ++follower) {
+    insert = Find(names, backup[follower], from);
+  }
+  after.insert(after.begin() + static_cast<std::ptrdiff_t>(insert), backup[at]);
+  return after;
+}
+
+Plan PlanPutBack(const MachineLists& lists, std::u16string_view name) {
+  Plan plan;
+  for (std::size_t site = 0; site < lists.sites.size(); ++site) {
+    const CurrentList& now = lists.now[site];
+    if (!now.not_read && Holds(now.names, name)) continue;
+    // The latest backup of this list that holds the name.
+    int latest = -1;
+    for (std::size_t at = 0; at < lists.backups.size(); ++at) {
+      const Backup& backup = lists.backups[at];
+      if (backup.site == static_cast<int>(site) && Holds(backup.names, name) &&
+          (latest < 0 || backup.slot > lists.backups[latest].slot)) {
+        latest = static_cast<int>(at);
+      }
+    }
+    if (latest < 0) continue;
+    if (now.not_read) {
+      plan.not_used.push_back({latest, u"its list cannot be read now (" + Error(*now.not_read) + u")"});
+    } else if (!now.plain) {
+      plan.not_used.push_back(
+          {latest, u"its list now holds more than names: put the name back by hand"});
+    } else {
+      plan.puts.push_back({static_cast<int>(site), latest,
+                           PutBackInto(now.names, lists.backups[latest].names, name)});
+    }
+  }
+  for (std::size_t at = 0; at < lists.backups.size(); ++at) {
+    const Backup& backup = lists.backups[at];
+    if (backup.site < 0 && Holds(backup.names, name)) {
+      plan.not_used.push_back({static_cast<int>(at), backup.unmatched});
+    }
+  }
+  return plan;
+}
+
+std::u16string MakePut(Platform& os, const Site& site, const Backup& backup,
+                       std::u16string_view name, std::vector<std::u16string>* after) {
+  const CurrentList now = ReadSite(os, site);
+  if (now.not_read) return u"its list cannot be read now (" + Error(*now.not_read) + u")";
+  if (!now.plain) return u"its list now holds more than names: put the name back by hand";
+  if (Holds(now.names, name)) return u"its list holds the name already";
+  *after = PutBackInto(now.names, backup.names, name);
+  const std::u16string units = ListUnits(*after);
+  const auto bytes = static_cast<std::uint32_t>(units.size() * 2);
+  if (bytes > MultiSz::kBytes) return u"the list would be longer than a list may be";
+  Status status = win::kFileNotFound;
+  if (!site.device()) {
+    RegKey key(os);
+    status = key.Open(site.key, win::kKeyQueryValue | win::kKeySetValue);
+    if (status == win::kSuccess) status = key.SetValue(site.list, win::kRegMultiSz, units.data(), bytes);
+  } else {
+    const CdromDeviceSet set(os);
+    for (DeviceEnumerator devices(os, set.get());
+         devices.status() == DeviceEnumerator::kOnDevice; devices.Step()) {
+      std::u16string id;
+      if (os.DeviceInstanceId(devices.set(), devices.index(), &id) == win::kSuccess &&
+          SameName(id, site.device_id)) {
+        status = os.SetDeviceProperty(devices.set(), devices.index(), site.property,
+                                      units.data(), bytes);
+        break;
+      }
+    }
+  }
+  return status == win::kSuccess ? std::u16string() : u"Windows refused the write (" + Error(status) + u")";
+}
+
+}  // namespace tarvox::restore

@@ -1,0 +1,243 @@
+#include "restore/RestoreRun.h"
+
+#include "log/RunLog.h"
+#include "multisz/Names.h"
+#include "platform/RunState.h"
+#include "repair/KeyFilterList.h"
+#include "repair/RepairChecks.h"
+#include "restore/Backups.h"
+#include "restore/PutBack.h"
+#include "text/Escape.h"
+#include "text/Time.h"
+
+namespace tarvox::restore {
+namespace {
+
+using text::Shown;
+
+constexpr std::string_view kUsage =
+    "Usage: TarvoxRestore.exe [--name NAME [--apply]]\n"
+    "\n"
+    "Puts back a filter that a repair of Tarvox.exe removed, from the backups\n"
+    "the repair wrote. Alone, it lists every backup and changes nothing.\n"
+    "\n"
+    "  --name NAME  what putting NAME back would change; changes nothing\n"
+    "  --apply      with --name: put it back (administrator rights needed)\n"
+    "  --help       this text\n"
+    "\n"
+    "Exit codes: 0 listed, nothing would change, or every change made;\n"
+    "1 something would change (without --apply), or not every change was\n"
+    "made; 2 refused, nothing changed (the reason on standard error).\n";
+
+std::string Names(const std::vector<std::u16string>& names) {
+  std::string text;
+  for (const auto& name : names) text += (text.empty() ? "" : ", ") + Shown(name);
+  return text.empty() ? "(no name)" : text;
+}
+
+std::string Title(const Site& site) {
+  if (site.device()) {
+    return "CD-ROM device " + std::to_string(site.position) + " (" + Shown(site.device_id) +
+           "), " + Shown(site.list);
+  }
+  const std::string where =
+      SameName(site.key, kCdromClassKey) ? "CD-ROM class key" : "Critical-device entry (gencdrom)";
+  return where + ", " + Shown(site.list) + "\n  HKLM\\" + Shown(site.key);
+}
+
+std::u16string BackupPath(const Backup& backup) {
+  return u"HKLM\\" + backup.key + u"\\" + backup.value;
+}
+
+// A key list's backup is named by its value beside the list; a device's by
+// its whole path.
+std::string BackupName(const Backup& backup) {
+  return backup.number < 0 ? Shown(backup.value) : Shown(BackupPath(backup));
+}
+
+std::string BackupLine(const Backup& backup, const CurrentList* now) {
+  std::string line = "  " + BackupName(backup) +
+                     (backup.slot == 1 ? " (first repair): " : " (latest repair): ");
+  if (backup.not_read) return line + "cannot be read (error " + std::to_string(*backup.not_read) + ")\n";
+  line += Names(backup.names);
+  if (now != nullptr && !now->not_read) {
+    std::vector<std::u16string> missing;
+    for (const auto& name : backup.names) {
+      if (!Holds(now->names, name) && !Holds(missing, name)) missing.push_back(name);
+    }
+    if (!missing.empty()) line += "; not in the list now: " + Names(missing);
+  }
+  return line + "\n";
+}
+
+std::string NowLine(const CurrentList& now, const char* label = "now") {
+  const std::string head = "  " + std::string(label) + ": ";
+  if (now.not_read) return head + "cannot be read (error " + std::to_string(*now.not_read) + ")\n";
+  return head + Names(now.names) + "\n";
+}
+
+std::string Listing(const MachineLists& lists, std::string_view version) {
+  std::string out = "TarvoxRestore " + std::string(version) +
+                    ": the backups of the lists a repair changed. Nothing was changed.\n";
+  for (std::size_t site = 0; site < lists.sites.size(); ++site) {
+    std::string lines;
+    for (const Backup& backup : lists.backups) {
+      if (backup.site == static_cast<int>(site)) lines += BackupLine(backup, &lists.now[site]);
+    }
+    if (lines.empty()) continue;
+    // (Appended piece by piece: GCC 12 warns wrongly of overlapping copies
+    // for "a" + string + "b".)
+    out.append("\n").append(Title(lists.sites[site])).append("\n");
+    out += NowLine(lists.now[site]) + lines;
+  }
+  std::string unmatched;
+  for (const Backup& backup : lists.backups) {
+    if (backup.site < 0) {
+      unmatched += BackupLine(backup, nullptr) + "    not put back anywhere: " +
+                   Shown(backup.unmatched) + "\n";
+    }
+  }
+  if (!unmatched.empty()) out += "\nBackups of no device present\n" + unmatched;
+  out += lists.backups.empty()
+             ? "\nNo backups: no repair has changed a list on this machine.\n"
+             : "\nBackups: " + std::to_string(lists.backups.size()) +
+                   ". To put a name back: TarvoxRestore.exe --name NAME\n";
+  return out;
+}
+
+// The log line of one list that got a name again.
+std::u16string LogLine(Platform& os, const Site& site, const Backup& backup,
+                       std::u16string_view name, const std::vector<std::u16string>& after) {
+  std::u16string line;
+  for (const char c : text::IsoTime(os.Now())) line += char16_t(c);
+  line += u"  " + std::u16string(name) + u" put back into ";
+  line += site.device() ? u"device " + site.device_id + u" " + site.list
+                        : u"HKLM\\" + site.key + u"\\" + site.list;
+  line += u", as in its backup " + BackupPath(backup) + u": ";
+  for (std::size_t at = 0; at < after.size(); ++at) line += (at ? u", " : u"") + after[at];
+  return line;
+}
+
+std::string NotUsedLines(const MachineLists& lists, const Plan& plan, std::u16string_view name) {
+  std::string out;
+  for (const NotUsed& skip : plan.not_used) {
+    out += "Not used: " + Shown(BackupPath(lists.backups[skip.backup])) + ", which holds " +
+           Shown(name) + ": " + Shown(skip.why) + "\n";
+  }
+  return out;
+}
+
+Outcome PutBack(Platform& os, const Arguments& arguments, std::string_view version) {
+  const std::u16string& name = *arguments.name;
+  const auto refused = [&](std::string why) {
+    return Outcome{kRefused, {}, "TarvoxRestore: " + Shown(name) + " is not put back: " + why + "\n"};
+  };
+  if (!os.IsAdministrator()) {
+    return refused("administrator rights are needed (start it with \"Run as administrator\")");
+  }
+  if (RepairIsRunning(os)) return refused("a repair is running at this moment; try again when it has ended");
+  if (const std::u16string why = WhyNotPutBack(os, name); !why.empty()) return refused(Shown(why));
+  // While it writes, no repair may start: the repair's own guard.
+  if (arguments.apply && TakeSingleInstanceGuard(os) == 0) {
+    return refused("a repair is running at this moment; try again when it has ended");
+  }
+  const MachineLists lists = LookAtLists(os);
+  const Plan plan = PlanPutBack(lists, name);
+  Outcome outcome;
+  outcome.out = "TarvoxRestore " + std::string(version) + ": " +
+                (arguments.apply ? "putting back " : "what putting back ") + Shown(name) +
+                (arguments.apply ? ".\n" : " would change. Nothing was changed.\n") +
+                Shown(name) + ": its service is there, may start, and its driver file is there.\n";
+  if (plan.puts.empty()) {
+    outcome.out += "\n" + NotUsedLines(lists, plan, name);
+    if (!plan.not_used.empty()) {
+      return {kRefused, outcome.out,
+              "TarvoxRestore: " + Shown(name) + " is not put back: no backup that holds it can be used\n"};
+    }
+    outcome.out += "No list lacks it that one of its backups holds.\nResult: nothing to put back (exit code 0).\n";
+    return outcome;
+  }
+  LogStream log;
+  int made = 0;
+  for (const Put& put : plan.puts) {
+    const Site& site = lists.sites[put.site];
+    const Backup& backup = lists.backups[put.backup];
+    outcome.out.append("\n").append(Title(site)).append("\n");
+    outcome.out += NowLine(lists.now[put.site], arguments.apply ? "before" : "now");
+    if (!arguments.apply) {
+      outcome.out += "  after: " + Names(put.after) + " (placed as in " + BackupName(backup) + ")\n";
+      continue;
+    }
+    std::vector<std::u16string> after;
+    if (const std::u16string why = MakePut(os, site, backup, name, &after); !why.empty()) {
+      outcome.out += "  not changed: " + Shown(why) + "\n";
+      outcome.err += "TarvoxRestore: " + Title(site).substr(0, Title(site).find('\n')) +
+                     " not changed: " + Shown(why) + "\n";
+      continue;
+    }
+    ++made;
+    outcome.out += "  after: " + Names(after) + " (placed as in " + BackupName(backup) + ")\n";
+    if (!log.is_open()) {
+      const std::u16string path = RunLogFolder(os) + u"\\" + std::u16string(kRestoreLogName);
+      if (const Status opened = log.Open(os, path)) {
+        outcome.err += "TarvoxRestore: the log " + Shown(path) + " cannot be written (error " +
+                       std::to_string(opened) + ")\n";
+      }
+    }
+    log << LogLine(os, site, backup, name, after) << kEndLine;
+  }
+  log.Close();
+  outcome.out += "\n" + NotUsedLines(lists, plan, name);
+  const int lists_count = static_cast<int>(plan.puts.size());
+  if (!arguments.apply) {
+    outcome.exit_code = kWouldChange;
+    outcome.out += "Result: " + std::to_string(lists_count) + (lists_count == 1 ? " list" : " lists") +
+                   " would get " + Shown(name) + " again (exit code 1).\n";
+    return outcome;
+  }
+  outcome.exit_code = made == lists_count ? kDone : kWouldChange;
+  outcome.out += "Result: " + std::to_string(made) + " of " + std::to_string(lists_count) +
+                 (lists_count == 1 ? " list" : " lists") + " got " + Shown(name) +
+                 " again (exit code " + std::to_string(outcome.exit_code) + ").\n";
+  return outcome;
+}
+
+}  // namespace
+
+Arguments ParseArguments(const std::vector<std::u16string>& words) {
+  Arguments arguments;
+  for (std::size_t at = 0; at < words.size() && arguments.error.empty(); ++at) {
+    const std::u16string& word = words[at];
+    if (SameName(word, u"--name")) {
+      if (arguments.name) {
+        arguments.error = u"--name given twice";
+      } else if (at + 1 == words.size() || words[at + 1].empty()) {
+        arguments.error = u"--name needs a name after it";
+      } else {
+        arguments.name = words[++at];
+      }
+    } else if (SameName(word, u"--apply")) {
+      arguments.apply = true;
+    } else if (SameName(word, u"--help") || SameName(word, u"-h") || word == u"/?") {
+      arguments.help = true;
+    } else {
+      arguments.error = u"unknown argument: " + std::u16string(text::Prefix(word, 64));
+    }
+  }
+  if (arguments.error.empty() && arguments.apply && !arguments.name) {
+    arguments.error = u"--apply goes with --name NAME";
+  }
+  return arguments;
+}
+
+Outcome RunRestore(Platform& os, const Arguments& arguments, std::string_view version) {
+  if (!arguments.error.empty()) {
+    return {kRefused, {}, "TarvoxRestore: " + Shown(arguments.error) + "\n" + std::string(kUsage)};
+  }
+  if (arguments.help) return {kDone, std::string(kUsage), {}};
+  ReadSystemRoot(os);
+  if (!arguments.name) return {kDone, Listing(LookAtLists(os), version), {}};
+  return PutBack(os, arguments, version);
+}
+
+}  // namespace tarvox::restore
