@@ -543,6 +543,13 @@ std::string RunSnapshot::CheckNothingRepaired(const MemoryPlatform& after) const
   return "";
 }
 
+std::vector<std::u16string> ListNames(const MemoryPlatform& machine, std::u16string_view key,
+                                      std::u16string_view name) {
+  const std::optional<Stored> value = machine.GetValue(key, name);
+  if (!value || value->bytes.size() > MultiSz::kBytes) return {};
+  return EntriesOf(Converted(*value));
+}
+
 std::string SameOutcome(const MemoryPlatform& a, const MemoryPlatform& b, bool logs) {
   const auto values = [](const MemoryPlatform& machine) {
     std::map<std::pair<std::u16string, std::u16string>, std::pair<std::u16string, Stored>> all;

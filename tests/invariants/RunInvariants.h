@@ -126,6 +126,11 @@ class RunSnapshot {
 // Text for a message: ASCII as it is, every other unit as '?'.
 std::string Narrow(std::u16string_view text);
 
+// The names Windows reads from the value `name` of `key` (one for a single
+// string); none when the value is not there or too large for a list.
+std::vector<std::u16string> ListNames(const MemoryPlatform& machine, std::u16string_view key,
+                                      std::u16string_view name);
+
 // Empty when two machines hold the same: every key, every value with its
 // type and bytes, every file with its bytes and every notice shown; else the
 // first difference. Two runs a user could tell apart differ here, or in

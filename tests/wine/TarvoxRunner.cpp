@@ -67,6 +67,11 @@ std::wstring CheckExe() {
   return path.substr(0, path.rfind(L'\\') + 1) + L"TarvoxCheck.exe";
 }
 
+std::wstring RestoreExe() {
+  const std::wstring path = TarvoxExe();
+  return path.substr(0, path.rfind(L'\\') + 1) + L"TarvoxRestore.exe";
+}
+
 void PretendWindowsVersion(const std::wstring& exe, const std::wstring& version) {
   PutString(L"Software\\Wine\\AppDefaults\\" + exe, L"Version", version, HKEY_CURRENT_USER);
 }

@@ -21,9 +21,10 @@ struct TarvoxRun {
 };
 
 // The Windows path of the Tarvox.exe under test, and of the TarvoxCheck.exe
-// beside it.
+// and TarvoxRestore.exe beside it.
 std::wstring TarvoxExe();
 std::wstring CheckExe();
+std::wstring RestoreExe();
 
 // Runs Tarvox.exe with `arguments` after its quoted path ("\"...\" -silent").
 TarvoxRun RunTarvox(const std::wstring& arguments);

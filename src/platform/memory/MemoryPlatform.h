@@ -115,6 +115,8 @@ class MemoryPlatform final : public Platform {
   bool KeyExists(std::u16string_view path) const;
   // Opening the key with any of `access` fails with 5 from now on.
   void DenyAccess(std::u16string_view path, std::uint32_t access);
+  // Opening the key is allowed again, whatever DenyAccess refused.
+  void AllowAccess(std::u16string_view path);
   // The rights DenyAccess refused on the key; 0 for a key that is not there.
   std::uint32_t DeniedAccess(std::u16string_view path) const;
   // The key lives in memory only, as Windows' volatile keys do: a key that

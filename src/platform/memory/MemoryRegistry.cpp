@@ -327,6 +327,10 @@ void MemoryPlatform::DenyAccess(std::u16string_view path,
   MakeKey(path)->denied_access |= access;
 }
 
+void MemoryPlatform::AllowAccess(std::u16string_view path) {
+  if (Key* key = FindKey(path)) key->denied_access = 0;
+}
+
 void MemoryPlatform::MakeVolatile(std::u16string_view path) {
   MakeKey(path)->is_volatile = true;
 }
