@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# Builds Tarvox.exe and TarvoxCheck.exe a second time and compares each byte
+# Builds Tarvox.exe, TarvoxCheck.exe and TarvoxRestore.exe a second time and compares each byte
 # for byte with the one in build/windows/: two builds of one commit must give
 # the same exes,
 # so that whoever ships it can rebuild it and know it is the one the sources
 # make. The second build runs from a copy of the sources in another folder
 # (build/repro-src/), in a build folder of its own, with the same windows
 # preset, so a build path that found its way into the exe shows up as a
-# difference too. Only the two exes are built there; nothing runs under Wine.
+# difference too. Only the three exes are built there; nothing runs under Wine.
 #
 #   scripts/check-reproducible.sh   (after the windows preset built them)
 set -euo pipefail
@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 
 copy=build/repro-src
 log=build/logs/windows-rebuild.log
-for exe in Tarvox TarvoxCheck; do
+for exe in Tarvox TarvoxCheck TarvoxRestore; do
   [ -f "build/windows/$exe.exe" ] ||
     { echo "no build/windows/$exe.exe: build the windows preset first" >&2; exit 1; }
 done
@@ -25,11 +25,11 @@ rm -rf "$copy"
 mkdir -p "$copy" build/logs
 tar --exclude=./build --exclude=./dist --exclude=./.git -cf - . | tar -xf - -C "$copy"
 (cd "$copy" && cmake --preset windows &&
-  cmake --build --preset windows --target Tarvox TarvoxCheck) \
+  cmake --build --preset windows --target Tarvox TarvoxCheck TarvoxRestore) \
   >"$log" 2>&1 || { cat "$log"; echo "failed: the second build of the exes" >&2; exit 1; }
 
 failed=0
-for exe in Tarvox TarvoxCheck; do
+for exe in Tarvox TarvoxCheck TarvoxRestore; do
   reference=build/windows/$exe.exe
   rebuilt=$copy/build/windows/$exe.exe
   if cmp -s "$reference" "$rebuilt"; then

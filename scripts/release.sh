@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Makes the release of the commit that is checked out, into dist/:
-#   Tarvox-<version>-x64.zip  Tarvox.exe, TarvoxCheck.exe, ADMINS.txt,
+#   Tarvox-<version>-x64.zip  Tarvox.exe, TarvoxCheck.exe, TarvoxRestore.exe, ADMINS.txt,
 #                             README.md and LOG-LINES.txt
-#   Tarvox.exe, TarvoxCheck.exe
+#   Tarvox.exe, TarvoxCheck.exe, TarvoxRestore.exe
 #                             the exes of the zip, for a check without unzipping
 #   SHA256SUMS                sha256sum lines for the zip and the exes
 # <version> is the one of the project() line of CMakeLists.txt.
@@ -37,7 +37,7 @@ unset CFLAGS CXXFLAGS CPPFLAGS LDFLAGS RCFLAGS
 
 mkdir -p build/logs
 rm -rf build/release
-for step in configure build check check-tool; do
+for step in configure build check check-tool check-restore; do
   case $step in
     configure) set -- cmake --preset release ;;
     build) set -- cmake --build --preset release ;;
@@ -46,6 +46,9 @@ for step in configure build check check-tool; do
     check-tool) set -- tests/wine/check-exe.sh x86_64-w64-mingw32-objdump \
       x86_64-w64-mingw32-windres build/release/TarvoxCheck.exe "$version" \
       "Windows CUI" Kestrow.Orvane.TarvoxCheck ;;
+    check-restore) set -- tests/wine/check-exe.sh x86_64-w64-mingw32-objdump \
+      x86_64-w64-mingw32-windres build/release/TarvoxRestore.exe "$version" \
+      "Windows CUI" Kestrow.Orvane.TarvoxRestore ;;
   esac
   "$@" >"build/logs/release-$step.log" 2>&1 ||
     { cat "build/logs/release-$step.log"; fail "$step failed: $*"; }
@@ -56,7 +59,7 @@ done
 # LOG-LINES.txt get CR LF line ends, for Notepad on any Windows.
 package=build/release/package
 mkdir -p "$package"
-cp build/release/Tarvox.exe build/release/TarvoxCheck.exe "$package/"
+cp build/release/Tarvox.exe build/release/TarvoxCheck.exe build/release/TarvoxRestore.exe "$package/"
 git show "HEAD:packaging/ADMINS.txt" | sed 's/$/\r/' >"$package/ADMINS.txt"
 git show "HEAD:README.md" >"$package/README.md"
 git show "HEAD:packaging/LOG-LINES.txt" | sed 's/$/\r/' >"$package/LOG-LINES.txt"
@@ -65,7 +68,8 @@ zip=Tarvox-$version-x64.zip
 rm -rf dist
 mkdir dist
 python3 - "dist/$zip" "$commit_time" \
-  "$package/Tarvox.exe" "$package/TarvoxCheck.exe" "$package/ADMINS.txt" \
+  "$package/Tarvox.exe" "$package/TarvoxCheck.exe" "$package/TarvoxRestore.exe" \
+  "$package/ADMINS.txt" \
   "$package/README.md" "$package/LOG-LINES.txt" <<'EOF'
 import os, sys, time, zipfile
 
@@ -82,8 +86,8 @@ with zipfile.ZipFile(out, "w") as archive:
         with open(path, "rb") as member:
             archive.writestr(info, member.read(), compresslevel=9)
 EOF
-cp "$package/Tarvox.exe" "$package/TarvoxCheck.exe" dist/
-(cd dist && sha256sum "$zip" Tarvox.exe TarvoxCheck.exe >SHA256SUMS)
+cp "$package/Tarvox.exe" "$package/TarvoxCheck.exe" "$package/TarvoxRestore.exe" dist/
+(cd dist && sha256sum "$zip" Tarvox.exe TarvoxCheck.exe TarvoxRestore.exe >SHA256SUMS)
 
 echo "Tarvox $version, commit $commit:"
 ls -l dist
