@@ -3,7 +3,8 @@
 # machine with broken CD-ROM filter entries, runs the tool as a product
 # installer would ("-silent"), and shows the exit code, the log and the
 # registry before and after. A second run shows that a repaired machine is
-# left alone.
+# left alone. Last, the disabled filter the repair removed is enabled again
+# and put back with TarvoxRestore.exe, where it stood.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-tools.sh
@@ -12,7 +13,7 @@ mkdir -p build/logs
 echo "Building Tarvox.exe (mingw-w64, Release)..."
 for step in configure build; do
   if [ $step = configure ]; then set -- cmake --preset windows
-  else set -- cmake --build --preset windows --target Tarvox TarvoxCheck launch; fi
+  else set -- cmake --build --preset windows --target Tarvox TarvoxCheck TarvoxRestore launch; fi
   "$@" >"build/logs/demo-$step.log" 2>&1 ||
     { cat "build/logs/demo-$step.log"; exit 1; }
 done
@@ -28,7 +29,8 @@ trap 'wineserver -k >/dev/null 2>&1; wineserver -w >/dev/null 2>&1' EXIT
 # The product folder, with the tool in it, as an installer leaves it.
 product_unix="$WINEPREFIX/drive_c/Program Files/Orvane"
 mkdir -p "$product_unix"
-cp build/windows/Tarvox.exe build/windows/TarvoxCheck.exe "$product_unix/"
+cp build/windows/Tarvox.exe build/windows/TarvoxCheck.exe build/windows/TarvoxRestore.exe \
+  "$product_unix/"
 system32="$WINEPREFIX/drive_c/windows/system32"
 printf 'MZ' >"$system32/drivers/goodflt.sys"
 printf 'MZ' >"$system32/drivers/offflt.sys"
@@ -55,7 +57,7 @@ reg_add "$services\dvdflt" ImagePath REG_EXPAND_SZ '\SystemRoot\System32\drivers
 reg_add "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Class\\$cdrom_class" \
   UpperFilters REG_MULTI_SZ 'goodflt\0burnkit'
 reg_add "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Class\\$cdrom_class" \
-  LowerFilters REG_MULTI_SZ 'dvdflt'
+  LowerFilters REG_MULTI_SZ 'dvdflt\0offflt'
 reg_add 'HKLM\SYSTEM\CurrentControlSet\Control\CriticalDeviceDatabase\gencdrom' \
   UpperFilters REG_MULTI_SZ 'burnkit\0goodflt'
 reg_add 'HKLM\SYSTEM\CurrentControlSet\Control\CoDeviceInstallers' "$cdrom_class" \
@@ -106,6 +108,11 @@ run_check() {
   wine build/windows/launch.exe 'C:\Program Files\Orvane\TarvoxCheck.exe' \
     </dev/null 2>/dev/null | tr -d '\r'
 }
+run_restore() {  # ARGUMENTS...
+  echo "\$ \"C:\\Program Files\\Orvane\\TarvoxRestore.exe\" $*"
+  wine build/windows/launch.exe 'C:\Program Files\Orvane\TarvoxRestore.exe' "$@" \
+    </dev/null 2>/dev/null | tr -d '\r'
+}
 run_tarvox() {
   echo '$ "C:\Program Files\Orvane\Tarvox.exe" -silent'
   wine build/windows/launch.exe 'C:\Program Files\Orvane\Tarvox.exe' -silent \
@@ -121,8 +128,9 @@ driver file is gone, with a dvdflt.bak copy beside it; burnkit was
 uninstalled, and its name was left behind in the CD-ROM UpperFilters lists:
 the classic reason CD and DVD drives vanish from Windows.
 The product's co-installer OrvaneCo.dll is not in C:\windows\system32.
-Two CD-ROM devices: 0000 lists the disabled offflt; 0001 holds its upper
-filter as a single string.
+The class key's LowerFilters lists dvdflt and the disabled offflt. Two
+CD-ROM devices: 0000 lists offflt too; 0001 holds its upper filter as a
+single string.
 TEXT
 echo
 echo "===== Registry before the run"
@@ -153,4 +161,27 @@ else
 fi
 echo
 echo "===== TarvoxCheck.exe after the repair"
+run_check
+echo
+cat <<'TEXT'
+===== Undo: offflt was disabled only while someone looked into a fault
+Its service is set to start on demand again. TarvoxRestore.exe lists the
+backups the repair wrote, says what putting offflt back would change, and
+puts it back where it stood: on the class key and on device ROOT\CDROM\0000,
+which its backup names.
+TEXT
+reg_add "$services\offflt" Start REG_DWORD 3
+run_restore
+echo
+run_restore --name offflt
+echo
+run_restore --name offflt --apply
+echo
+echo "C:\\Program Files\\Orvane\\TarvoxRestore.log:"
+tr -d '\r' <"$product_unix/TarvoxRestore.log" | sed 's/^/  | /'
+echo
+echo "===== Registry after the restore (the backups are as the repair left them)"
+show_registry
+echo
+echo "===== TarvoxCheck.exe after the restore: nothing to repair"
 run_check
