@@ -20,6 +20,8 @@
 
 #include "app/RepairApp.h"
 #include "check/CheckRun.h"
+#include "check/Report.h"
+#include "invariants/ReportModel.h"
 #include "invariants/RunInvariants.h"
 #include "log/RunLog.h"
 #include "platform/memory/MemoryPlatform.h"
@@ -341,6 +343,30 @@ void CheckPredictsTheRun(const std::uint8_t* data, std::size_t size,
   }
   if (logged.find(outcome.report.log_bytes) == std::string::npos) {
     Fail("the check's log lines are not the run's");
+  }
+  // Its JSON is one valid document that reads back what it reports.
+  if (std::string differs = tarvox::invariants::CheckJsonReport(
+          outcome, tarvox::check::JsonReport(outcome, "fuzz"));
+      !differs.empty()) {
+    Fail(differs);
+  }
+  // Its words hold for the run: a name that leaves a list a repair changes
+  // is not in it after the run; one that stays, or is not judged, is.
+  for (const tarvox::check::PlaceReport& place : outcome.report.places) {
+    const std::u16string key = place.place.key.empty()
+                                   ? u"SYSTEM\\CurrentControlSet\\Enum\\" + place.place.device_id
+                                   : place.place.key;
+    const auto after = tarvox::invariants::ListNames(run, key, place.place.value);
+    const bool changed = place.outcome != tarvox::check::PlaceReport::Outcome::kUnchanged;
+    for (const tarvox::check::NameReport& name : place.verdicts) {
+      const bool leaves = name.verdict == tarvox::check::Verdict::kLeaves;
+      if ((leaves && changed) == tarvox::restore::Holds(after, name.name) &&
+          (changed || !leaves)) {
+        Fail("the check says " + tarvox::invariants::Narrow(name.name) +
+             (leaves ? " leaves " : " stays in ") + tarvox::invariants::Narrow(key) + " " +
+             tarvox::invariants::Narrow(place.place.value) + ", which the run did otherwise");
+      }
+    }
   }
 }
 

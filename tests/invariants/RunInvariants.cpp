@@ -415,9 +415,30 @@ std::string RunSnapshot::CheckLogs(const MemoryPlatform& after, bool logged) con
 }
 
 std::string RunSnapshot::CheckRun(const MemoryPlatform& after,
-                                  const std::set<std::u16string>* must_stay,
-                                  bool logged, bool operation_failed) const {
+                                  const std::set<std::u16string>* must_stay, bool logged,
+                                  const MemoryPlatform::FiredFault* fault) const {
+  const bool operation_failed = fault != nullptr;
   const Values now = ValuesOf(after);
+  // A first backup is written once, and never again, whatever failed: a
+  // "<list>_1" beside a key list, and in a device backup key every value
+  // whose name holds it.
+  for (const auto& [at, held] : values_) {
+    const std::u16string name = FoldAz(held.name);
+    const bool key_list = at.first == Fold(kCdromClassKey) || at.first == Fold(kCdromCriticalDeviceKey);
+    const bool device_key = at.first.starts_with(Fold(kDeviceBackupKeyPrefix));
+    const bool first = key_list ? name == u"lowerfilters_1" || name == u"upperfilters_1"
+                                : device_key && (name.find(u"lowerfilters_1") != std::u16string::npos ||
+                                                 name.find(u"upperfilters_1") != std::u16string::npos);
+    // Told by the registry that it is not there, a run may take it for
+    // absent; told nothing, never.
+    const bool said_absent = fault != nullptr && fault->operation == "QueryValue" &&
+                             ReportsAbsence(fault->status) &&
+                             Fold(fault->value) == at.first + u"\\" + Fold(held.name);
+    const auto it = now.find(at);
+    if (first && !said_absent && (it == now.end() || !Same(held.value, it->second.value))) {
+      return Narrow(held.name) + " in " + Narrow(at.first) + ": a first backup was written again";
+    }
+  }
   Accounted accounted;
   for (const Place& place : places_) {
     if (std::string broken =

@@ -50,14 +50,15 @@ class RunSnapshot {
   static std::set<std::u16string> NamesThatMustStay(
       MemoryPlatform& machine, std::u16string_view windows_folder);
 
-  // Empty when the run kept every rule, else what it broke. With
-  // `operation_failed`, an operation of the run was made to fail: the test
-  // for an existing first backup may then have been told "not found", so a
-  // backup may stand in either slot. `logged`: whether the run wrote a
-  // line to its log.
+  // Empty when the run kept every rule, else what it broke. With `fault`,
+  // that operation of the run was made to fail: a backup may then stand in
+  // either slot (a first backup's test that could not tell takes the
+  // latest), but a first backup that was there is written again only when
+  // the registry itself answered that it was not. `logged`: whether the run
+  // wrote a line to its log.
   std::string CheckRun(const MemoryPlatform& after,
                        const std::set<std::u16string>* must_stay, bool logged,
-                       bool operation_failed = false) const;
+                       const MemoryPlatform::FiredFault* fault = nullptr) const;
 
   // Empty when a run in which one operation was made to fail (`faulted`)
   // removed no name that the same run without the fault (`clean`) kept,

@@ -7,6 +7,7 @@
 
 #include "check/CheckRun.h"
 #include "check/Report.h"
+#include "invariants/ReportModel.h"
 #include "invariants/RunInvariants.h"
 #include "repair/CoInstaller.h"
 #include "unit/RunFixture.h"
@@ -115,6 +116,8 @@ TEST(Check, ExitCodesSayWhatADetectionScriptNeeds) {
     // What the JSON report holds: what was looked at, and null for what was
     // not.
     std::vector<std::string> json;
+    // A write no read can foresee fails in the repair: its log says more.
+    bool attempted_write_fails = false;
   };
   const Case cases[] = {
       {"a machine with nothing to repair",
@@ -138,15 +141,24 @@ TEST(Check, ExitCodesSayWhatADetectionScriptNeeds) {
          machine.PutString(kCdromClassKey, u"UpperFilters", u"good");
        },
        check::kRepairDue, {"\"placesChanging\": 1, ", "\"reboot\": false}"}},
-      {"names that are not UTF-16, each kept apart in the JSON",
+      {"hostile names: not UTF-16 (each kept apart), quotes, backslashes, controls",
        [](MemoryPlatform& machine) {
          SeedFilterServices(machine);
          machine.PutMultiSz(kCdromClassKey, u"UpperFilters",
-                            {u"good", u"lone\xD800", u"lone\xDBFF", u"lone\xDC00"});
+                            {u"good", u"lone\xD800", u"lone\xDBFF", u"lone\xDC00",
+                             u"q\"uo\\te", u"c\x01\x1ftl\x7f"});
        },
        check::kRepairDue,
-       {"\"names\": [\"good\", \"lone\\ud800\", \"lone\\udbff\", \"lone\\udc00\"]",
-        "\"namesLeaving\": 3"}},
+       {"\"names\": [\"good\", \"lone\\ud800\", \"lone\\udbff\", \"lone\\udc00\", "
+        "\"q\\\"uo\\\\te\", \"c\\u0001\\u001ftl\\u007f\"]",
+        "\"namesLeaving\": 5"}},
+      {"a driver restored in one list, looked at again in the next: as the run sees it",
+       [](MemoryPlatform& machine) {
+         SeedFilterServices(machine);
+         machine.PutMultiSz(kCdromClassKey, u"LowerFilters", {u"offbak"});
+         machine.PutMultiSz(kCdromClassKey, u"UpperFilters", {u"offbak", u"good"});
+       },
+       check::kRepairDue, {"\"restores\": 1"}},
       {"64 devices, every list full", SeedFullMachine, check::kRepairDue,
        {"\"placesChanging\": 130, \"namesLeaving\": 8840"}},
       {"device backups whose parent refuses subkeys: foreseen, the lists stay",
@@ -163,7 +175,8 @@ TEST(Check, ExitCodesSayWhatADetectionScriptNeeds) {
        },
        check::kRepairDue,
        {"\"createKey\", \"key\": \"SOFTWARE\\\\Kestrow\\\\OrvaneTarvox\", \"attempted\": true}",
-        "\"keyMade\": true}"}},
+        "\"keyMade\": true}"},
+       true},
       {"a repair running at this moment",
        [](MemoryPlatform& machine) {
          SeedBrokenMachine(machine);
@@ -218,7 +231,8 @@ TEST(Check, ExitCodesSayWhatADetectionScriptNeeds) {
     EXPECT_EQ(invariants::SameOutcome(machine, untouched), "");
 
     const std::string json = check::JsonReport(outcome, "1.0.0.0");
-    EXPECT_NE(json.find("\"exitCode\": " + std::to_string(c.exit_code)), std::string::npos);
+    // One valid document, reading back what the report holds.
+    EXPECT_EQ(invariants::CheckJsonReport(outcome, json), "");
     for (const std::string& part : c.json) EXPECT_NE(json.find(part), std::string::npos) << part;
     // The text tells of the co-installer entry only where it was looked at.
     const std::string text = check::TextReport(outcome, "1.0.0.0");
@@ -237,8 +251,8 @@ TEST(Check, ExitCodesSayWhatADetectionScriptNeeds) {
     // The lines it foresees are the ones a repair run as administrator logs.
     MemoryPlatform repaired;
     c.arrange(repaired);
-    if (repaired.IsAdministrator()) {
-      EXPECT_NE(RepairLog(repaired).find(outcome.report.log_bytes), std::string::npos);
+    if (repaired.IsAdministrator() && !c.attempted_write_fails) {
+      EXPECT_EQ(RepairLog(repaired), outcome.report.log_bytes);
     }
   }
 }

@@ -152,7 +152,9 @@ void Sweep(Seed seed) {
           machine.FileBytes(g_logDirectory + u"\\TarvoxTmp.log")
               .value_or("")
               .ends_with("Not enough rights. Must login as administrator\r\n");
-      std::string broken = before.CheckRun(machine, nullptr, logged, true);
+      std::string broken =
+          before.CheckRun(machine, nullptr, logged,
+                          machine.fired_fault() ? &*machine.fired_fault() : nullptr);
       if (broken.empty() && machine.fired_fault()) {
         broken = before.CheckFaultCostsNoName(clean.machine, machine,
                                               *machine.fired_fault(), u"C:\\windows");

@@ -48,14 +48,14 @@ bool MemoryPlatform::Faulted(Status* status, std::string_view operation,
                              std::u16string_view subject, std::u16string_view value_key,
                              std::u16string_view value_name) {
   if (operations_ == act_at_ && act_) std::exchange(act_, {})();
-  if (keep_trace_) {
-    std::u16string value;
-    if (!value_name.empty()) value = std::u16string(value_key) + u'\\' + std::u16string(value_name);
-    trace_.push_back({std::string(operation), std::u16string(subject), value});
-  }
-  if (operations_++ != fail_at_) return false;
+  const bool fails = operations_++ == fail_at_;
+  if (!keep_trace_ && !fails) return false;
+  std::u16string value;
+  if (!value_name.empty()) value = std::u16string(value_key) + u'\\' + std::u16string(value_name);
+  if (keep_trace_) trace_.push_back({std::string(operation), std::u16string(subject), value});
+  if (!fails) return false;
   *status = fail_status_;
-  fired_ = FiredFault{std::string(operation), std::u16string(subject), fail_status_};
+  fired_ = FiredFault{std::string(operation), std::u16string(subject), fail_status_, value};
   return true;
 }
 

@@ -153,11 +153,13 @@ class MemoryPlatform final : public Platform {
   // The operation that was made to fail, once it has: its name (as in this
   // interface), what it was about (the key's path for a registry operation,
   // the path for a file operation, the source of a rename; empty for device
-  // operations), and the status it gave.
+  // operations), the status it gave, and the value it was about, as an
+  // Operation's.
   struct FiredFault {
     std::string operation;
     std::u16string subject;
     Status status = 0;
+    std::u16string value;
   };
   const std::optional<FiredFault>& fired_fault() const { return fired_; }
   // From now on every registry, device and file operation is noted, its
