@@ -100,11 +100,7 @@ std::string Title(const ListPlace& place) {
   return Shown(place.key) + ", " + list;
 }
 
-std::string Names(const std::vector<std::u16string>& names) {
-  std::string text;
-  for (const auto& name : names) text += (text.empty() ? "" : ", ") + Shown(name);
-  return text.empty() ? "(no name)" : text;
-}
+std::string Names(const std::vector<std::u16string>& names) { return text::ShownList(names); }
 
 std::string CoInstallerText(const CoInstallerReport& co) {
   std::string out = "\nCo-installer entry of the product\n  ";

@@ -55,8 +55,7 @@ Read ReadValue(const RegKey& key, std::u16string_view name) {
 bool Plain(const ListAsRead& value, const std::vector<std::u16string>& names) {
   if (value.size == 0) return true;
   if (value.type != win::kRegMultiSz) return false;
-  std::u16string units;
-  for (const auto& name : names) units += name + u'\0';
+  const std::u16string units = ListUnits(names);
   const auto* stored = static_cast<const char*>(value.stored.data());
   std::string bytes(stored, std::min<std::size_t>(value.size, MultiSz::kBytes));
   while (!bytes.empty() && bytes.back() == '\0') bytes.pop_back();
@@ -210,6 +209,12 @@ void AddDeviceBackups(Platform& os, MachineLists* lists) {
 }
 
 }  // namespace
+
+std::u16string ListUnits(const std::vector<std::u16string>& names) {
+  std::u16string units;
+  for (const auto& name : names) units += name + u'\0';
+  return units + u'\0';
+}
 
 bool Holds(const std::vector<std::u16string>& names, std::u16string_view name) {
   return std::any_of(names.begin(), names.end(),

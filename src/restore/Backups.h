@@ -65,6 +65,9 @@ MachineLists LookAtLists(Platform& os);
 // The list of `site` as it is now.
 CurrentList ReadSite(Platform& os, const Site& site);
 
+// The list as REG_MULTI_SZ data: each name and its NUL, then the closing NUL.
+std::u16string ListUnits(const std::vector<std::u16string>& names);
+
 // Whether `names` holds `name` (letters A to Z folded).
 bool Holds(const std::vector<std::u16string>& names, std::u16string_view name);
 

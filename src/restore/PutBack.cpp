@@ -20,13 +20,6 @@ std::u16string Error(Status status) {
 
 constexpr std::u16string_view kWouldGo = u"a repair would remove it again: ";
 
-// The list as REG_MULTI_SZ data: each name and its NUL, then the closing NUL.
-std::u16string ListUnits(const std::vector<std::u16string>& names) {
-  std::u16string units;
-  for (const auto& name : names) units += name + u'\0';
-  return units + u'\0';
-}
-
 std::size_t Find(const std::vector<std::u16string>& names, std::u16string_view name,
                  std::size_t from) {
   for (std::size_t at = from; at < names.size(); ++at) {

@@ -29,11 +29,7 @@ constexpr std::string_view kUsage =
     "1 something would change (without --apply), or not every change was\n"
     "made; 2 refused, nothing changed (the reason on standard error).\n";
 
-std::string Names(const std::vector<std::u16string>& names) {
-  std::string text;
-  for (const auto& name : names) text += (text.empty() ? "" : ", ") + Shown(name);
-  return text.empty() ? "(no name)" : text;
-}
+std::string Names(const std::vector<std::u16string>& names) { return text::ShownList(names); }
 
 std::string Title(const Site& site) {
   if (site.device()) {

@@ -146,6 +146,12 @@ std::string JsonString(std::string_view words) {
   return out + "\"";
 }
 
+std::string ShownList(const std::vector<std::u16string>& names) {
+  std::string text;
+  for (const auto& name : names) text += (text.empty() ? "" : ", ") + Shown(name);
+  return text.empty() ? "(no name)" : text;
+}
+
 std::u16string_view Prefix(std::u16string_view text, std::size_t most) {
   return text.substr(0, PieceLength(text, most));
 }

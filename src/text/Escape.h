@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tarvox::text {
 
@@ -29,6 +30,10 @@ bool Hidden(char32_t code);
 
 // `text` as UTF-8 for the text report, hidden characters and '<' escaped.
 std::string Shown(std::u16string_view text);
+
+// Names of a list as the text report shows them: each Shown, joined by
+// ", "; "(no name)" for none.
+std::string ShownList(const std::vector<std::u16string>& names);
 
 // Characters (code points) in UTF-8 text: the width of a column.
 std::size_t Characters(std::string_view utf8);
