@@ -52,50 +52,49 @@ class Reader {
     return error_.empty() ? value : std::nullopt;
   }
 
+  // The items of an object or array, from its opening bracket to `close`,
+  // each read by `item` and followed by ',' or `close`.
+  template <typename Item>
+  bool Items(char close, Item item) {
+    ++at_;
+    Space();
+    if (Take(std::string_view(&close, 1))) return true;
+    while (error_.empty()) {
+      if (!item()) break;
+      Space();
+      if (Take(std::string_view(&close, 1))) return true;
+      if (!Take(",")) Fail("no ',' or closing bracket after an item");
+    }
+    return false;
+  }
+
   std::optional<Value> Object() {
     Value object;
     object.kind = Value::Kind::kObject;
-    ++at_;
-    Space();
-    if (Peek() == '}') {
-      ++at_;
-      return object;
-    }
-    while (error_.empty()) {
+    const bool read = Items('}', [&] {
       Space();
       if (Peek() != '"') Fail("a member's name is no string");
       std::optional<Value> name = String();
       Space();
       if (!Take(":")) Fail("no ':' after a member's name");
       std::optional<Value> value = Any();
-      if (!name || !value) break;
+      if (!name || !value) return false;
       object.names.push_back(name->string);
       object.members.push_back(std::move(*value));
-      Space();
-      if (Take("}")) return object;
-      if (!Take(",")) Fail("no ',' or '}' after a member");
-    }
-    return std::nullopt;
+      return true;
+    });
+    return read ? std::optional<Value>(std::move(object)) : std::nullopt;
   }
 
   std::optional<Value> Array() {
     Value array;
     array.kind = Value::Kind::kArray;
-    ++at_;
-    Space();
-    if (Peek() == ']') {
-      ++at_;
-      return array;
-    }
-    while (error_.empty()) {
+    const bool read = Items(']', [&] {
       std::optional<Value> item = Any();
-      if (!item) break;
-      array.items.push_back(std::move(*item));
-      Space();
-      if (Take("]")) return array;
-      if (!Take(",")) Fail("no ',' or ']' after an item");
-    }
-    return std::nullopt;
+      if (item) array.items.push_back(std::move(*item));
+      return item.has_value();
+    });
+    return read ? std::optional<Value>(std::move(array)) : std::nullopt;
   }
 
   std::optional<Value> Number() {

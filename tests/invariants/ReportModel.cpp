@@ -97,6 +97,21 @@ std::string TheChange(const Value& change, const Change& model) {
   return "";
 }
 
+// Each item of `array` against the model's: the same number, each read back
+// as `check` says. An array not there (null) must have nothing to say.
+template <typename Model, typename Check>
+std::string Items(const Value* array, const std::vector<Model>& model, const std::string& what,
+                  Check check) {
+  if (array == nullptr || array->kind != Value::Kind::kArray) {
+    return model.empty() ? "" : what + " that were looked at are missing";
+  }
+  if (array->items.size() != model.size()) return "not the same number of " + what;
+  for (std::size_t at = 0; at < model.size(); ++at) {
+    if (std::string differs = check(array->items[at], model[at]); !differs.empty()) return differs;
+  }
+  return "";
+}
+
 }  // namespace
 
 std::string CheckJsonReport(const check::CheckOutcome& outcome, std::string_view text) {
@@ -109,30 +124,16 @@ std::string CheckJsonReport(const check::CheckOutcome& outcome, std::string_view
     return "its exit code reads back otherwise";
   }
   const check::Report& report = outcome.report;
-  const Value* places = document->Find(u"places");
-  if (places != nullptr && places->kind == Value::Kind::kArray) {
-    if (places->items.size() != report.places.size()) return "not the same number of places";
-    for (std::size_t at = 0; at < report.places.size(); ++at) {
-      if (std::string differs = Place(places->items[at], report.places[at]); !differs.empty()) {
-        return differs;
-      }
-    }
-  } else if (!report.places.empty()) {
-    return "places that were looked at are missing";
+  if (std::string differs = Items(document->Find(u"places"), report.places, "places", Place);
+      !differs.empty()) {
+    return differs;
   }
   if (const Value* log = document->Find(u"log"); log != nullptr && log->kind != Value::Kind::kNull) {
     if (std::string differs = Strings(log, report.log, "log"); !differs.empty()) return differs;
   }
-  const Value* changes = document->Find(u"changes");
-  if (changes != nullptr && changes->kind == Value::Kind::kArray) {
-    if (changes->items.size() != report.changes.size()) return "not the same number of changes";
-    for (std::size_t at = 0; at < report.changes.size(); ++at) {
-      if (std::string differs = TheChange(changes->items[at], report.changes[at]); !differs.empty()) {
-        return differs;
-      }
-    }
-  } else if (!report.changes.empty()) {
-    return "changes are missing";
+  if (std::string differs = Items(document->Find(u"changes"), report.changes, "changes", TheChange);
+      !differs.empty()) {
+    return differs;
   }
   return "";
 }
