@@ -72,9 +72,5 @@ TEST_F(Contract, WindowsVersionIsAtLeastFive) {
   EXPECT_GE(os_.OsVersion().major, 5u);
 }
 
-// The tests run in a user's session, where a notice is seen (under Wine
-// even without a display: its WinSta0 is visible).
-TEST_F(Contract, NoticeCanBeSeenInAUsersSession) { EXPECT_TRUE(os_.NoticeCanBeSeen()); }
-
 }  // namespace
 }  // namespace tarvox::contract
