@@ -141,7 +141,10 @@ class CountingPlatform final : public Platform {
   std::string ToAnsi(std::u16string_view text) override { return os_.ToAnsi(text); }
 
   // Every run of the benchmark is let in.
-  Status CreateNamedMutex(std::u16string_view) override { return win::kSuccess; }
+  Status CreateNamedMutex(std::u16string_view, bool* held_here) override {
+    *held_here = false;
+    return win::kSuccess;
+  }
   Status FindNamedMutex(std::u16string_view name) override { return os_.FindNamedMutex(name); }
   bool IsAdministrator() override { return os_.IsAdministrator(); }
   WindowsVersion OsVersion() override { return os_.OsVersion(); }

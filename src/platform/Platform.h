@@ -252,11 +252,15 @@ class Platform {
   // --- Process ------------------------------------------------------------
 
   // CreateMutexW(no security attributes, initial owner, name) followed by
-  // GetLastError: 183 when the mutex existed already; when none is had, the
-  // error that says why (5: one exists that this process may not open, or
-  // this process may make none of that name). The handle is held until the
-  // process ends.
-  virtual Status CreateNamedMutex(std::u16string_view name) = 0;
+  // GetLastError: 0 when it made the mutex; 183 when a mutex of that name
+  // existed already, and then `*held_here` tells whether it is one this
+  // process made before, under this name or another (in session 0 the
+  // plain, "Local\" and "Global\" names are one object). That is decided by
+  // the object the call returned, never by the name or the session. When
+  // none is had, the error that says why (5: one exists that this process
+  // may not open, or this process may make none of that name). Handles are
+  // held until the process ends.
+  virtual Status CreateNamedMutex(std::u16string_view name, bool* held_here) = 0;
   // OpenMutexW for synchronisation only: 0 when a mutex of that name exists
   // (a handle to it is not kept), 2 when none does. Unlike CreateNamedMutex
   // it never makes one, so it never keeps a repair from starting.

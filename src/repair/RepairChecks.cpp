@@ -11,8 +11,12 @@ namespace tarvox {
 
 int TakeSingleInstanceGuard(Platform& os) {
   for (const auto name : {kGlobalSingleInstanceMutexName, kSingleInstanceMutexName}) {
-    const Status created = os.CreateNamedMutex(name);
-    if (created == win::kSuccess) continue;
+    bool held_here = false;
+    const Status created = os.CreateNamedMutex(name, &held_here);
+    // Made now; or the very mutex this run made under the global name, which
+    // is what the plain name reaches in session 0 (services, SYSTEM agents,
+    // scheduled tasks): no second instance.
+    if (created == win::kSuccess || (created == win::kAlreadyExists && held_here)) continue;
     if (created == win::kAlreadyExists) return 0;
     // Not made, for a reason of its own: only a guard that exists (one of
     // another user, refused to this process) keeps the run out.

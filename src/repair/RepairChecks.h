@@ -10,21 +10,24 @@
 namespace tarvox {
 
 // The mutex a repair holds while it runs, so that no second one starts.
-// A plain name lives in the namespace of the session that made it: a
-// deployment agent's run in session 0 and an engineer's in session 1 would
+// A plain name lives in the namespace of the session that made it: an
+// engineer's run in session 1 and a deployment agent's in session 0 would
 // each find theirs free and change the same lists at once. So a repair holds
 // it in the global namespace too; the plain name stays for whatever looks
-// for it.
+// for it. (Session 0 has no namespace of its own: there the plain name is
+// the global one.)
 inline constexpr std::u16string_view kSingleInstanceMutexName =
     u"TarvoxAppSingleIstanceMutex";
 inline constexpr std::u16string_view kGlobalSingleInstanceMutexName =
     u"Global\\TarvoxAppSingleIstanceMutex";
 
 // Takes the guard under both names, the global one first: 1 when this run
-// now holds it, 0 when another run does (either name exists, or exists and
-// is refused to this process). A global name refused although none exists
-// (a restricted token) keeps nobody out: the plain name still does in this
-// session.
+// now holds it, 0 when another run does (either name exists as another
+// process's mutex, or exists and is refused to this process). Whether a
+// mutex found under the plain name is this run's own is told by the object,
+// not the name: in session 0 both names are one mutex. A global name
+// refused although none exists (a restricted token) keeps nobody out: the
+// plain name still does in this session.
 int TakeSingleInstanceGuard(Platform& os);
 
 // Whether a repair holds the guard under either name, looked for without

@@ -46,6 +46,14 @@ class ContractHost {
   // Holds a mutex whose security refuses every other opening, as another
   // user's process does, until the host goes.
   virtual void HoldRefusedMutex(std::u16string_view name) = 0;
+  // Holds a mutex as another program does, until the host goes.
+  virtual void HoldMutex(std::u16string_view name) = 0;
+  // From now on the plain and "Local\" forms of the mutex name `name` reach
+  // its "Global\" one, as every name does in session 0 (where services,
+  // SYSTEM agents and scheduled tasks run). Under Wine, which runs every
+  // process in session 1, a symbolic link in the session's namespace does
+  // it, held until the host goes.
+  virtual void EnterSessionZero(std::u16string_view name) = 0;
 };
 
 std::unique_ptr<ContractHost> MakeContractHost();

@@ -48,6 +48,9 @@ class MemoryHost final : public ContractHost {
     machine_.HoldMutex(name);
     machine_.RefuseMutex(name);
   }
+  void HoldMutex(std::u16string_view name) override { machine_.HoldMutex(name); }
+  // The in-memory machine's session is the whole process's.
+  void EnterSessionZero(std::u16string_view) override { machine_.SetSession(0); }
 
  private:
   MemoryPlatform machine_;

@@ -29,11 +29,30 @@ TEST_F(Contract, CatalogueHoldsEveryMessageWordForWord) {
   EXPECT_EQ(os_.LoadMessage(204), u"");
 }
 
-TEST_F(Contract, NamedMutexReportsThatItExistsOnTheSecondCreate) {
-  const std::u16string name = u"TarvoxContractMutex";
-  EXPECT_EQ(os_.CreateNamedMutex(name), win::kSuccess);
-  EXPECT_EQ(os_.CreateNamedMutex(name), win::kAlreadyExists);
-  EXPECT_EQ(os_.CreateNamedMutex(u"TarvoxContractOtherMutex"), win::kSuccess);
+// A create that finds the mutex says whether it is this process's own,
+// by the object: made before under the same name, or (in session 0, where
+// the plain and "Local\" names reach the global namespace) under another.
+TEST_F(Contract, NamedMutexFoundAgainTellsWhetherItIsThisProcesssOwn) {
+  const auto create = [&](std::u16string_view name, bool expected_own) {
+    bool own = !expected_own;
+    const Status status = os_.CreateNamedMutex(name, &own);
+    EXPECT_EQ(own, expected_own) << std::string(name.begin(), name.end());
+    return status;
+  };
+  EXPECT_EQ(create(u"TarvoxContractMutex", false), win::kSuccess);
+  EXPECT_EQ(create(u"TarvoxContractMutex", true), win::kAlreadyExists);
+  // In a user's session the global name is another object.
+  EXPECT_EQ(create(u"Global\\TarvoxContractMutex", false), win::kSuccess);
+  host_->HoldMutex(u"TarvoxContractHeldMutex");
+  EXPECT_EQ(create(u"TarvoxContractHeldMutex", false), win::kAlreadyExists);
+
+  host_->EnterSessionZero(u"TarvoxContractSessionMutex");
+  EXPECT_EQ(create(u"Global\\TarvoxContractSessionMutex", false), win::kSuccess);
+  EXPECT_EQ(create(u"TarvoxContractSessionMutex", true), win::kAlreadyExists);
+  EXPECT_EQ(create(u"Local\\TarvoxContractSessionMutex", true), win::kAlreadyExists);
+  host_->EnterSessionZero(u"TarvoxContractSessionHeldMutex");
+  host_->HoldMutex(u"Global\\TarvoxContractSessionHeldMutex");
+  EXPECT_EQ(create(u"TarvoxContractSessionHeldMutex", false), win::kAlreadyExists);
 }
 
 // Another user's run holds the guard: this process is refused it, which
@@ -41,7 +60,9 @@ TEST_F(Contract, NamedMutexReportsThatItExistsOnTheSecondCreate) {
 TEST_F(Contract, NamedMutexRefusedToThisProcessIsNotMadeButFound) {
   const std::u16string name = u"Global\\TarvoxContractRefusedMutex";
   host_->HoldRefusedMutex(name);
-  EXPECT_EQ(os_.CreateNamedMutex(name), win::kAccessDenied);
+  bool own = true;
+  EXPECT_EQ(os_.CreateNamedMutex(name, &own), win::kAccessDenied);
+  EXPECT_FALSE(own);
   EXPECT_EQ(os_.FindNamedMutex(name), win::kSuccess);
 }
 
@@ -51,7 +72,8 @@ TEST_F(Contract, NamedMutexIsFoundWithoutBeingMade) {
   const std::u16string name = u"TarvoxContractFoundMutex";
   EXPECT_EQ(os_.FindNamedMutex(name), win::kFileNotFound);
   EXPECT_EQ(os_.FindNamedMutex(name), win::kFileNotFound);
-  EXPECT_EQ(os_.CreateNamedMutex(name), win::kSuccess);
+  bool own = false;
+  EXPECT_EQ(os_.CreateNamedMutex(name, &own), win::kSuccess);
   EXPECT_EQ(os_.FindNamedMutex(name), win::kSuccess);
 }
 

@@ -70,6 +70,15 @@ class Win32Host final : public ContractHost {
     held_.emplace_back(CreateMutexW(&attributes, TRUE, Wide(name).c_str()));
     ASSERT_TRUE(held_.back().valid());
   }
+  // Made here, not through the platform: not the tool's own mutex.
+  void HoldMutex(std::u16string_view name) override {
+    held_.emplace_back(CreateMutexW(nullptr, TRUE, Wide(name).c_str()));
+    ASSERT_TRUE(held_.back().valid());
+  }
+  void EnterSessionZero(std::u16string_view name) override {
+    held_.push_back(wintest::LinkSessionNameToGlobal(Wide(name)));
+    ASSERT_TRUE(held_.back().valid());
+  }
 
  private:
   Win32Platform platform_;

@@ -188,6 +188,14 @@ TEST(Check, ExitCodesSayWhatADetectionScriptNeeds) {
          machine.HoldMutex(u"Global\\TarvoxAppSingleIstanceMutex");
        },
        check::kCannotCheck, {"\"places\": null", "\"computer\": \"TARVOX-TEST\""}},
+      {"a repair running in session 0, the check in a user's session",
+       [](MemoryPlatform& machine) {
+         SeedBrokenMachine(machine);
+         machine.SetSession(0);
+         machine.HoldMutex(u"TarvoxAppSingleIstanceMutex");
+         machine.SetSession(1);
+       },
+       check::kCannotCheck, {"\"reason\": \"a repair is running"}},
       {"Windows older than version 5",
        [](MemoryPlatform& machine) {
          SeedBrokenMachine(machine);

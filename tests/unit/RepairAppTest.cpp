@@ -8,7 +8,8 @@ constexpr std::u16string_view kWindowsTemp = u"C:\\windows\\TarvoxTmp.log";
 constexpr std::u16string_view kWindowsFinal = u"C:\\windows\\Tarvox.log";
 
 // The guard is held under a plain name (this session) and a global one
-// (every session): another run under either keeps a start out.
+// (every session): another run under either keeps a start out, its own
+// under both never does.
 TEST_F(RunTest, AGuardHeldUnderEitherNameEndsAStartTouchingNothing) {
   struct Case {
     const char* what;
@@ -28,6 +29,21 @@ TEST_F(RunTest, AGuardHeldUnderEitherNameEndsAStartTouchingNothing) {
        false},
       {"the global name refused although nobody holds it",
        [](MemoryPlatform& m) { m.RefuseMutex(u"Global\\TarvoxAppSingleIstanceMutex"); }, true},
+      // Services, SYSTEM agents and scheduled tasks: the plain name is the
+      // global one, the run's own.
+      {"session 0, nobody else", [](MemoryPlatform& m) { m.SetSession(0); }, true},
+      {"session 0, another run there",
+       [](MemoryPlatform& m) {
+         m.SetSession(0);
+         m.HoldMutex(u"TarvoxAppSingleIstanceMutex");
+       },
+       false},
+      {"session 0, a run in a user's session",
+       [](MemoryPlatform& m) {
+         m.HoldMutex(u"Global\\TarvoxAppSingleIstanceMutex");
+         m.SetSession(0);
+       },
+       false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -43,7 +43,11 @@ void SeedRepairedMachine(MemoryPlatform& machine) {
 }
 
 TEST(Restore, PutsTheFilterBackWhereItStoodOnTheRightDevice) {
+  // In a user's session, and in session 0 as a management agent runs it.
+  for (const std::uint32_t session : {1u, 0u}) {
+  SCOPED_TRACE(session);
   MemoryPlatform machine;
+  machine.SetSession(session);
   SeedRepairedMachine(machine);
   ASSERT_EQ(machine.GetValue(kCdromClassKey, u"LowerFilters")->bytes, ListBytes({u"good", u"good2"}));
   // The service is enabled again, and another drive now comes first.
@@ -83,6 +87,7 @@ TEST(Restore, PutsTheFilterBackWhereItStoodOnTheRightDevice) {
   EXPECT_EQ(check::RunCheck(machine).exit_code, check::kNothingToRepair);
   EXPECT_EQ(Restore(machine, {u"--name", u"off", u"--apply"}).exit_code, restore::kDone);
   EXPECT_EQ(machine.FileBytes(kLog), log);
+  }
 }
 
 TEST(Restore, RefusesWhatARepairWouldUndoOrCannotBeToldApart) {
@@ -113,6 +118,13 @@ TEST(Restore, RefusesWhatARepairWouldUndoOrCannotBeToldApart) {
        [](MemoryPlatform& m) {
          m.PutDword(u"SYSTEM\\CurrentControlSet\\Services\\off", u"Start", 3);
          m.HoldMutex(u"Global\\TarvoxAppSingleIstanceMutex");
+       },
+       {u"--name", u"off", u"--apply"}, restore::kRefused, "a repair is running"},
+      {"a repair running in session 0",
+       [](MemoryPlatform& m) {
+         m.PutDword(u"SYSTEM\\CurrentControlSet\\Services\\off", u"Start", 3);
+         m.SetSession(0);
+         m.HoldMutex(u"TarvoxAppSingleIstanceMutex");
        },
        {u"--name", u"off", u"--apply"}, restore::kRefused, "a repair is running"},
       {"a device backup naming no device, as older versions wrote them, with two devices",

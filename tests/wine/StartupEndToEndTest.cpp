@@ -6,9 +6,9 @@ namespace tarvox::wintest {
 namespace {
 
 // A run holds its guard under a plain name, which lives in its session, and
-// under "Global\\", which every session sees (under Wine as on Windows the
-// two are different objects): another run under either keeps both a repair
-// and the check out.
+// under "Global\\", which every session sees (in a user's session, under
+// Wine as on Windows, the two are different objects): another run under
+// either keeps both a repair and the check out.
 TEST_F(EndToEnd, GuardHeldUnderEitherNameKeepsRepairAndCheckOut) {
   RegisterProductFolder();
   WriteFileBytes(In(kProductFolder, L"Tarvox.log"), "older run\r\n");
@@ -36,6 +36,52 @@ TEST_F(EndToEnd, GuardHeldUnderEitherNameKeepsRepairAndCheckOut) {
     EXPECT_EQ(check.exit_code, 2u);
     EXPECT_NE(err.find("a repair is running"), std::string::npos);
   }
+}
+
+// In session 0 (services, SYSTEM agents, scheduled tasks, and everything
+// they start) the guard's plain name is its global one: a run finds its own
+// mutex there and is no second instance. It repairs, --apply puts a filter
+// back, and another run's guard still keeps both out. Wine runs every
+// process in session 1; a link from the plain name to the global one makes
+// the namespace session 0's.
+TEST_F(EndToEnd, InSessionZeroARunRepairsAndAnotherRunStillKeepsItOut) {
+  const OwnedHandle session_zero = LinkSessionNameToGlobal(L"TarvoxAppSingleIstanceMutex");
+  ASSERT_TRUE(session_zero.valid());
+  RegisterProductFolder();
+  SeedQuietMachine();
+  Service(L"tvgood", 1);
+  Service(L"tvoff", 4);
+  PutMultiSz(kClassKey, L"UpperFilters", {L"tvgood", L"tvoff"});
+  const std::wstring restore = L"\"" + RestoreExe() + L"\" --name tvoff --apply";
+  std::string out;
+  std::string err;
+  {
+    // Another run there, its guard taken as a run takes it. (Wine makes no
+    // object through a link whose target is not there yet: the global name
+    // comes first, as it does in a run.)
+    const OwnedHandle global(CreateMutexW(nullptr, TRUE, L"Global\\TarvoxAppSingleIstanceMutex"));
+    const OwnedHandle plain(CreateMutexW(nullptr, TRUE, L"TarvoxAppSingleIstanceMutex"));
+    ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    const TarvoxRun kept_out = RunTarvox(L"-silent");
+    ASSERT_TRUE(kept_out.ended);
+    EXPECT_EQ(kept_out.exit_code, 0u);
+    EXPECT_EQ(GetValue(kClassKey, L"UpperFilters"), Multi({L"tvgood", L"tvoff"}));
+    EXPECT_FALSE(FileExists(In(kProductFolder, L"TarvoxTmp.log")));
+    Service(L"tvoff", 3);
+    EXPECT_EQ(RunConsoleProgram(restore, 30000, &out, &err).exit_code, 2u);
+    EXPECT_NE(err.find("a repair is running"), std::string::npos) << err;
+    Service(L"tvoff", 4);
+  }
+
+  const TarvoxRun run = RunTarvox(L"-silent");
+  ASSERT_TRUE(run.ended);
+  EXPECT_EQ(run.exit_code, 0u);
+  EXPECT_EQ(GetValue(kClassKey, L"UpperFilters"), Multi({L"tvgood"}));
+  EXPECT_EQ(GetValue(kClassKey, L"UpperFilters_1"), Multi({L"tvgood", L"tvoff"}));
+
+  Service(L"tvoff", 3);
+  EXPECT_EQ(RunConsoleProgram(restore, 30000, &out, &err).exit_code, 0u) << err;
+  EXPECT_EQ(GetValue(kClassKey, L"UpperFilters"), Multi({L"tvgood", L"tvoff"}));
 }
 
 // Started by a service (as deployment agents and scheduled tasks start it),

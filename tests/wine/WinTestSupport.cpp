@@ -253,6 +253,46 @@ OwnedHandle HoldShared(const std::wstring& path) {
   return file;
 }
 
+OwnedHandle LinkSessionNameToGlobal(const std::wstring& name) {
+  // NtCreateSymbolicLinkObject is not in the import libraries' headers; its
+  // arguments are a UNICODE_STRING name inside OBJECT_ATTRIBUTES, and one
+  // for the target.
+  struct CountedText {
+    USHORT length;
+    USHORT maximum;
+    const wchar_t* text;
+  };
+  struct ObjectAttributes {
+    ULONG length;
+    HANDLE root;
+    CountedText* name;
+    ULONG attributes;
+    void* descriptor;
+    void* quality;
+  };
+  using CreateLink = LONG(WINAPI*)(HANDLE*, ACCESS_MASK, ObjectAttributes*, CountedText*);
+  const auto create = reinterpret_cast<CreateLink>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtCreateSymbolicLinkObject")));
+  DWORD session = 0;
+  ProcessIdToSessionId(GetCurrentProcessId(), &session);
+  const std::wstring link =
+      L"\\Sessions\\" + std::to_wstring(session) + L"\\BaseNamedObjects\\" + name;
+  const std::wstring target = L"\\BaseNamedObjects\\" + name;
+  const auto counted = [](const std::wstring& text) {
+    const auto bytes = static_cast<USHORT>(text.size() * sizeof(wchar_t));
+    return CountedText{bytes, bytes, text.c_str()};
+  };
+  CountedText link_name = counted(link);
+  CountedText target_name = counted(target);
+  ObjectAttributes attributes{sizeof attributes, nullptr, &link_name, 0, nullptr, nullptr};
+  constexpr ACCESS_MASK kAllAccess = 0xF0001;  // SYMBOLIC_LINK_ALL_ACCESS
+  HANDLE handle = nullptr;
+  const LONG status =
+      create == nullptr ? -1 : create(&handle, kAllAccess, &attributes, &target_name);
+  EXPECT_GE(status, 0) << "symbolic link " << std::string(link.begin(), link.end());
+  return OwnedHandle(status >= 0 ? handle : INVALID_HANDLE_VALUE);
+}
+
 ProgramEnd RunProgram(const std::wstring& command_line, DWORD timeout_ms,
                       const std::function<void(DWORD)>& while_running) {
   constexpr DWORD kPollMs = 50;

@@ -82,6 +82,14 @@ OwnedHandle HoldExclusively(const std::wstring& path);
 // as a log viewer does.
 OwnedHandle HoldShared(const std::wstring& path);
 
+// --- Sessions -------------------------------------------------------------------
+// Makes the name `name` of this session's object namespace (the plain and
+// "Local\" names of a mutex) a link to the global one, "Global\" + name,
+// until the handle goes. Session 0 (services, SYSTEM agents, scheduled
+// tasks) has no namespace of its own and uses the global one; Wine runs
+// every process in session 1, so this is how a test meets session 0.
+OwnedHandle LinkSessionNameToGlobal(const std::wstring& name);
+
 // --- Processes ------------------------------------------------------------------
 struct ProgramEnd {
   bool ended = false;   // false: still running when the wait ran out (killed)

@@ -18,18 +18,38 @@ MemoryPlatform::~MemoryPlatform() = default;
 
 // --- Process ---------------------------------------------------------------------
 
-Status MemoryPlatform::CreateNamedMutex(std::u16string_view name) {
-  const std::u16string key(name);
-  if (refused_mutexes_.count(key) != 0) return win::kAccessDenied;
-  if (mutexes_.count(key) != 0 || !own_mutexes_.insert(key).second) {
+std::u16string MemoryPlatform::MutexObject(std::u16string_view name) const {
+  // The prefixes are case-sensitive keywords.
+  constexpr std::u16string_view kGlobal = u"Global\\";
+  constexpr std::u16string_view kLocal = u"Local\\";
+  const bool global = name.starts_with(kGlobal);
+  if (global) name.remove_prefix(kGlobal.size());
+  if (name.starts_with(kLocal)) name.remove_prefix(kLocal.size());
+  // Session 0 has no namespace of its own: it uses the global one.
+  std::u16string object = u"\\BaseNamedObjects\\";
+  if (!global && session_ != 0) {
+    object = u"\\Sessions\\";
+    for (const char digit : std::to_string(session_)) object += char16_t(digit);
+    object += u"\\BaseNamedObjects\\";
+  }
+  return object + std::u16string(name);
+}
+
+Status MemoryPlatform::CreateNamedMutex(std::u16string_view name, bool* held_here) {
+  *held_here = false;
+  const std::u16string object = MutexObject(name);
+  if (refused_mutexes_.count(object) != 0) return win::kAccessDenied;
+  if (mutexes_.count(object) != 0) return win::kAlreadyExists;
+  if (!own_mutexes_.insert(object).second) {
+    *held_here = true;
     return win::kAlreadyExists;
   }
   return win::kSuccess;
 }
 
 Status MemoryPlatform::FindNamedMutex(std::u16string_view name) {
-  const std::u16string key(name);
-  return mutexes_.count(key) != 0 || own_mutexes_.count(key) != 0
+  const std::u16string object = MutexObject(name);
+  return mutexes_.count(object) != 0 || own_mutexes_.count(object) != 0
              ? win::kSuccess
              : win::kFileNotFound;
 }
@@ -37,11 +57,11 @@ Status MemoryPlatform::FindNamedMutex(std::u16string_view name) {
 bool MemoryPlatform::IsAdministrator() { return administrator_; }
 
 void MemoryPlatform::HoldMutex(std::u16string_view name) {
-  mutexes_.insert(std::u16string(name));
+  mutexes_.insert(MutexObject(name));
 }
 
 void MemoryPlatform::RefuseMutex(std::u16string_view name) {
-  refused_mutexes_.insert(std::u16string(name));
+  refused_mutexes_.insert(MutexObject(name));
 }
 
 bool MemoryPlatform::Faulted(Status* status, std::string_view operation,
@@ -61,7 +81,9 @@ bool MemoryPlatform::Faulted(Status* status, std::string_view operation,
 
 WindowsVersion MemoryPlatform::OsVersion() { return os_version_; }
 
-bool MemoryPlatform::NoticeCanBeSeen() { return notice_can_be_seen_; }
+bool MemoryPlatform::NoticeCanBeSeen() {
+  return notice_can_be_seen_ && !(session_ == 0 && os_version_.major >= 6);
+}
 
 std::u16string MemoryPlatform::ComputerName() { return computer_name_; }
 

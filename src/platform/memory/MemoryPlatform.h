@@ -83,7 +83,7 @@ class MemoryPlatform final : public Platform {
   Status DescribeFile(std::u16string_view path, FileFacts* facts) override;
   std::string ToAnsi(std::u16string_view text) override;
 
-  Status CreateNamedMutex(std::u16string_view name) override;
+  Status CreateNamedMutex(std::u16string_view name, bool* held_here) override;
   Status FindNamedMutex(std::u16string_view name) override;
   bool IsAdministrator() override;
   WindowsVersion OsVersion() override;
@@ -214,7 +214,12 @@ class MemoryPlatform final : public Platform {
   std::vector<std::u16string> AllFiles() const;
 
   // Setting up and reading the process ----------------------------------------
-  void HoldMutex(std::u16string_view name);  // as another instance would
+  // The session the tool runs in: 1 at first, a user's. Session 0 is where
+  // services, SYSTEM agents and scheduled tasks run; there a plain or
+  // "Local\" name is the "Global\" one, as Windows has it.
+  void SetSession(std::uint32_t session) { session_ = session; }
+  // Another process holds the mutex, the name read as in the tool's session.
+  void HoldMutex(std::u16string_view name);
   // Creating the mutex is refused (5): held by a process of another user
   // when it is held too, else one this process may not make.
   void RefuseMutex(std::u16string_view name);
@@ -225,7 +230,8 @@ class MemoryPlatform final : public Platform {
   }
   void SetComputerName(std::u16string name) { computer_name_ = std::move(name); }
   void SetNow(UtcTime now) { now_ = now; }
-  // Started where nobody sees a window: a service, a scheduled task.
+  // Started where nobody sees a window: a service, a scheduled task. (In
+  // session 0 of Windows Vista and later nobody sees one anyway.)
   void SetNoticeCanBeSeen(bool seen) { notice_can_be_seen_ = seen; }
   void SetAdministrator(bool administrator) { administrator_ = administrator; }
   void SetEnvironment(std::u16string_view name,
@@ -344,9 +350,15 @@ class MemoryPlatform final : public Platform {
   long act_at_ = -1;
   std::function<void()> act_;
 
+  // The object a mutex name reaches from the tool's session: its full name
+  // in the object namespace.
+  std::u16string MutexObject(std::u16string_view name) const;
+
+  // Mutexes by object.
   std::set<std::u16string> mutexes_;      // held by other processes
   std::set<std::u16string> own_mutexes_;  // created by the tool
   std::set<std::u16string> refused_mutexes_;
+  std::uint32_t session_ = 1;
   WindowsVersion os_version_{10, 0, 19045};
   std::u16string computer_name_ = u"TARVOX-TEST";
   UtcTime now_{2026, 1, 2, 3, 4, 5};

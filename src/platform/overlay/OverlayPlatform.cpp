@@ -427,8 +427,9 @@ std::string OverlayPlatform::ToAnsi(std::u16string_view text) {
 
 // --- Process ---------------------------------------------------------------------
 
-Status OverlayPlatform::CreateNamedMutex(std::u16string_view name) {
+Status OverlayPlatform::CreateNamedMutex(std::u16string_view name, bool* held_here) {
   // Never made: holding it would keep a repair from starting meanwhile.
+  *held_here = false;
   return below_.FindNamedMutex(name) == win::kSuccess ? win::kAlreadyExists
                                                       : win::kSuccess;
 }

@@ -110,7 +110,7 @@ class OverlayPlatform final : public Platform {
   Status DescribeFile(std::u16string_view path, FileFacts* facts) override;
   std::string ToAnsi(std::u16string_view text) override;
 
-  Status CreateNamedMutex(std::u16string_view name) override;
+  Status CreateNamedMutex(std::u16string_view name, bool* held_here) override;
   Status FindNamedMutex(std::u16string_view name) override;
   bool IsAdministrator() override;
   WindowsVersion OsVersion() override;

@@ -10,6 +10,8 @@
 #include <cwchar>
 #include <string>
 
+#include "platform/win32/KernelObjects.h"
+
 static_assert(sizeof(wchar_t) == sizeof(char16_t));
 static_assert(sizeof(OSVERSIONINFOW) == 276);
 
@@ -469,13 +471,23 @@ std::string Win32Platform::ToAnsi(std::u16string_view text) {
 
 // --- Process ---------------------------------------------------------------------
 
-Status Win32Platform::CreateNamedMutex(std::u16string_view name) {
-  // The handle is deliberately never closed: holding it until the process
-  // ends is what keeps a second instance out.
+Status Win32Platform::CreateNamedMutex(std::u16string_view name, bool* held_here) {
+  *held_here = false;
+  // The handles are deliberately never closed: holding them until the
+  // process ends is what keeps a second instance out.
   const HANDLE mutex = CreateMutexW(nullptr, TRUE, Wide(name).c_str());
   const Status error = GetLastError();
   if (mutex == nullptr) return error == ERROR_SUCCESS ? ERROR_INVALID_HANDLE : error;
-  return error == ERROR_ALREADY_EXISTS ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
+  if (error != ERROR_ALREADY_EXISTS) {
+    made_mutexes_.push_back(mutex);
+    return ERROR_SUCCESS;
+  }
+  // One that cannot be compared counts as another's: a run kept out is
+  // safer than two at once.
+  for (void* made : made_mutexes_) {
+    if (win32::SameKernelObject(made, mutex) == win32::kSameObject) *held_here = true;
+  }
+  return ERROR_ALREADY_EXISTS;
 }
 
 Status Win32Platform::FindNamedMutex(std::u16string_view name) {

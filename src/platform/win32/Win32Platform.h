@@ -2,6 +2,8 @@
 // UTF-16 unchanged (wchar_t is 16 bits there).
 #pragma once
 
+#include <vector>
+
 #include "platform/Platform.h"
 
 namespace tarvox {
@@ -52,7 +54,7 @@ class Win32Platform final : public Platform {
   Status DescribeFile(std::u16string_view path, FileFacts* facts) override;
   std::string ToAnsi(std::u16string_view text) override;
 
-  Status CreateNamedMutex(std::u16string_view name) override;
+  Status CreateNamedMutex(std::u16string_view name, bool* held_here) override;
   Status FindNamedMutex(std::u16string_view name) override;
   bool IsAdministrator() override;
   WindowsVersion OsVersion() override;
@@ -67,6 +69,10 @@ class Win32Platform final : public Platform {
   void ShowNotice(std::u16string_view text, std::u16string_view caption,
                   std::uint32_t style) override;
   [[noreturn]] void EndProcess(int code) override;
+
+ private:
+  // The mutexes this process made, held until it ends.
+  std::vector<void*> made_mutexes_;
 };
 
 }  // namespace tarvox
