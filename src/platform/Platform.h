@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -106,6 +107,13 @@ struct FileFacts {
   // holds it open without sharing its deletion; else why it could not be
   // opened for deletion.
   Status movable = 0;
+  // 0 when it could be opened for writing now, as the run log opens it
+  // (sharing reading and writing); 32 while another program holds it open
+  // without sharing writing; 5 for a read-only file or a folder (Windows
+  // opens neither for writing; Wine run as root opens a read-only file
+  // anyway, and the Win32 backend answers as Windows), or one whose
+  // security refuses writing.
+  Status writable = 0;
 };
 
 // Opaque handles. 0 never names an open object.
@@ -119,6 +127,45 @@ inline constexpr FileHandle kNoFile = 0;
 // Units a file search takes as wildcards. No file name holds one, so a path
 // with one of them names no file.
 inline constexpr std::u16string_view kSearchWildcards = u"*?<>\"";
+
+// The prefix of a path Windows takes literally ("\\?\C:\..."), as its loader
+// opens a driver's file: no '/' read as a separator, no "." or ".."
+// resolved, no dot or blank that ends a name dropped, no reserved name
+// ("NUL", "COM1.sys") taken for a device.
+inline constexpr std::u16string_view kLiteralPathPrefix = u"\\\\?\\";
+
+// The path without that prefix: the part that holds names.
+inline std::u16string_view NamesOf(std::u16string_view path) {
+  return path.starts_with(kLiteralPathPrefix) ? path.substr(kLiteralPathPrefix.size()) : path;
+}
+
+// Whether Win32 file calls read `name`, the last name of a path, as a device
+// rather than a file: "CON", "PRN", "AUX", "NUL", "COM0" to "COM9", "LPT0"
+// to "LPT9" (and with a superscript 1 to 3), "CONIN$", "CONOUT$", in any
+// letter case and whatever follows a dot or colon ("nul.sys" too, up to
+// Windows 10; Windows 11 takes only the bare names). A path in the literal
+// form names a file whatever its names are.
+inline bool IsReservedDeviceName(std::u16string_view name) {
+  std::u16string_view base = name.substr(0, name.find_first_of(u".:"));
+  while (!base.empty() && base.back() == u' ') base.remove_suffix(1);
+  const auto same = [](std::u16string_view text, std::u16string_view upper) {
+    if (text.size() != upper.size()) return false;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+      const char16_t unit = text[at] >= u'a' && text[at] <= u'z' ? char16_t(text[at] - 32) : text[at];
+      if (unit != upper[at]) return false;
+    }
+    return true;
+  };
+  for (const std::u16string_view device : {u"CON", u"PRN", u"AUX", u"NUL", u"CONIN$", u"CONOUT$"}) {
+    if (same(base, device)) return true;
+  }
+  if (base.size() != 4 || !(same(base.substr(0, 3), u"COM") || same(base.substr(0, 3), u"LPT"))) {
+    return false;
+  }
+  const char16_t number = base[3];
+  return (number >= u'0' && number <= u'9') || number == u'\u00b9' || number == u'\u00b2' ||
+         number == u'\u00b3';
+}
 
 class Platform {
  public:
@@ -228,10 +275,12 @@ class Platform {
   virtual Status FileLength(std::u16string_view path,
                             std::uint64_t* length) = 0;
   // Opens the file for appending, creating it when it does not exist
-  // (`*created` tells which); others may read and write it meanwhile. Never
-  // through a link: a name that is a symbolic link, junction or other
-  // reparse point, or a file that has other names too (a hard link), is
-  // refused with 1920 and left as it is.
+  // (`*created` tells which); others may read and write it meanwhile. A
+  // read-only file or a folder is refused with 5, a file another program
+  // holds open without sharing writing with 32. Never through a link: a
+  // name that is a symbolic link, junction or other reparse point, or a file
+  // that has other names too (a hard link), is refused with 1920 and left as
+  // it is.
   virtual Status OpenAppendFile(std::u16string_view path, FileHandle* file,
                                 bool* created) = 0;
   // Writes all of `bytes` at the end of what was written; nothing is held
@@ -240,7 +289,8 @@ class Platform {
   virtual void CloseFile(FileHandle file) = 0;
   // The facts of `path`: GetFullPathNameW, then CreateFileW for reading its
   // attributes (GetFileInformationByHandle) and for deletion, both sharing
-  // everything, and closed at once. 0 when they were had, whether the path
+  // everything, and for writing as the run log is opened; each closed at
+  // once, nothing written. 0 when they were had, whether the path
   // names a file or not; else the error that kept them from being had (a
   // folder that refuses to be looked into, a network that does not answer).
   virtual Status DescribeFile(std::u16string_view path, FileFacts* facts) = 0;

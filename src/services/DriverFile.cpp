@@ -1,5 +1,8 @@
 #include "services/DriverFile.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "log/RunLog.h"
 #include "multisz/Names.h"
 #include "platform/RunState.h"
@@ -80,6 +83,42 @@ DriverFileLocation LocateDriverFile(std::u16string_view imagePath,
   return InWindowsFolder(ImagePathForm::kRelative, windowsFolder, rest);
 }
 
+std::u16string LoaderPath(std::u16string_view path) {
+  if (!IsDrivePath(path)) return std::u16string(path);
+  // Most paths hold no name Win32 would read otherwise: those are left as
+  // they are, without building anything.
+  bool read_otherwise = false;
+  for (std::size_t at = 3; at <= path.size() && !read_otherwise;) {
+    const std::size_t cut = std::min(path.find_first_of(u"\\/", at), path.size());
+    const std::u16string_view name = path.substr(at, cut - at);
+    at = cut + 1;
+    read_otherwise = !name.empty() && name != u"." && name != u".." &&
+                     (name.back() == u'.' || name.back() == u' ' || IsReservedDeviceName(name));
+  }
+  if (!read_otherwise) return std::u16string(path);
+  std::vector<std::u16string_view> names;
+  for (std::size_t at = 3; at <= path.size();) {
+    const std::size_t cut = std::min(path.find_first_of(u"\\/", at), path.size());
+    const std::u16string_view name = path.substr(at, cut - at);
+    at = cut + 1;
+    if (name.empty() || name == u".") continue;
+    if (name == u"..") {
+      if (!names.empty()) names.pop_back();
+      continue;
+    }
+    names.push_back(name);
+  }
+  std::u16string literal(kLiteralPathPrefix);
+  literal += path.substr(0, 2);
+  for (const std::u16string_view name : names) {
+    literal += u'\\';
+    literal += name;
+  }
+  // A path that ends in a separator names no file, literal or not.
+  if (names.empty() || path.back() == u'\\' || path.back() == u'/') literal += u'\\';
+  return literal;
+}
+
 std::u16string BackupPathOf(std::u16string_view path) {
   std::u16string backup(path.substr(0, path.size() >= 3 ? path.size() - 3 : 0));
   backup += kBackupExtension;
@@ -122,12 +161,14 @@ int RestoreDriverFromBackup(Platform& os, std::u16string_view path,
   RestoreFinding found;
   if (finding == nullptr) finding = &found;
   const std::u16string backup = BackupPathOf(path);
-  if (LookForFile(os, backup) == 0) {
+  if (LookForFile(os, LoaderPath(backup)) == 0) {
     finding->backup_missing = true;
     RunLog << Message::kBackupDriverMissing << backup << kEndLine;
     return 0;
   }
-  const Status status = os.RenameFile(backup, path);
+  // Named as the loader will open it: a copy restored under a name Win32
+  // trims would lie where the loader does not look.
+  const Status status = os.RenameFile(LoaderPath(backup), LoaderPath(path));
   finding->rename = status;
   if (status == win::kSuccess) {
     g_changesMade = 1;
@@ -167,7 +208,9 @@ int LookForDriverFile(Platform& os, std::u16string_view serviceName, const RegKe
   found->form = driver.form;
   found->path = driver.path;
   if (driver.form == ImagePathForm::kUnknown) return kCannotTell;
-  found->look = os.FindPath(driver.path);
+  // As the loader opens it: a name that ends in a blank or a dot is not
+  // the file Win32 would find without them.
+  found->look = os.FindPath(LoaderPath(driver.path));
   found->present = FilePresence(found->look);
   return found->present;
 }

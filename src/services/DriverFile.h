@@ -51,6 +51,16 @@ DriverFileLocation LocateDriverFile(std::u16string_view imagePath,
                                     std::u16string_view serviceName,
                                     std::u16string_view windowsFolder);
 
+// The path of a driver file as Windows' loader opens it: name by name,
+// exactly as written. A Win32 file call would first drop the dots and
+// blanks that end a name ("flt.sys " finds "flt.sys") and take a reserved
+// name ("NUL", "COM1.sys") for a device; the loader does neither, and a
+// driver whose name ends so does not load. Such a drive path is given in
+// its "\\?\" form, which Windows takes literally, its separators ('/'
+// too), "." and ".." resolved first as Windows resolves them. Every other
+// path is left as it is, so it is looked at as it always was.
+std::u16string LoaderPath(std::u16string_view path);
+
 // The path of a file's backup copy: the path without its last three units,
 // whatever they are, followed by "bak" ("flt.sys" gives "flt.bak", "filter"
 // gives "filbak"; a path of fewer than three units gives "bak").

@@ -54,6 +54,10 @@ class ContractHost {
   // process in session 1, a symbolic link in the session's namespace does
   // it, held until the host goes.
   virtual void EnterSessionZero(std::u16string_view name) = 0;
+  // Whether the backend is the real Win32 calls under Wine. Where Wine is
+  // known to differ from Windows, a test says so and checks Windows'
+  // answer on the in-memory machine alone (tests/WINDOWS-NOT-WINE.md).
+  virtual bool wine() const = 0;
 };
 
 std::unique_ptr<ContractHost> MakeContractHost();

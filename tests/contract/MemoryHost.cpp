@@ -51,6 +51,7 @@ class MemoryHost final : public ContractHost {
   void HoldMutex(std::u16string_view name) override { machine_.HoldMutex(name); }
   // The in-memory machine's session is the whole process's.
   void EnterSessionZero(std::u16string_view) override { machine_.SetSession(0); }
+  bool wine() const override { return false; }
 
  private:
   MemoryPlatform machine_;

@@ -79,6 +79,7 @@ class Win32Host final : public ContractHost {
     held_.push_back(wintest::LinkSessionNameToGlobal(Wide(name)));
     ASSERT_TRUE(held_.back().valid());
   }
+  bool wine() const override { return true; }
 
  private:
   Win32Platform platform_;

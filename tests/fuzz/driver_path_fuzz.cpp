@@ -1,6 +1,8 @@
 // Any ImagePath, service name and Windows folder: the driver file is looked
-// for exactly where its form says, built only from the texts given, and the
-// backup path is the path less three units, plus "bak".
+// for exactly where its form says, built only from the texts given, under
+// names as written; and the backup path is the path less three units, plus
+// "bak".
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -89,6 +91,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   // Every located path lies below the Windows folder or on a drive.
   Check(path.empty() || IsDrivePath(path) ||
         (!windows.empty() && path.starts_with(windows)));
+
+  // As the loader opens it: the path itself, or its literal form, resolved
+  // once and for all (no '/', no "." or ".." and no empty name left in it).
+  const std::u16string loaded = tarvox::LoaderPath(path);
+  if (loaded != path) {
+    const std::u16string_view names = std::u16string_view(loaded).substr(4);
+    Check(IsDrivePath(path) && loaded.starts_with(u"\\\\?\\") && IsDrivePath(names) &&
+          names.compare(0, 2, path, 0, 2) == 0 && names.find(u'/') == names.npos &&
+          names.find(u"\\\\") == names.npos && names.find(u"\\.\\") == names.npos &&
+          names.find(u"\\..\\") == names.npos && !names.ends_with(u"\\.") &&
+          !names.ends_with(u"\\.."));
+    // Its names need no more resolving (a name Win32 would read otherwise
+    // may have gone with a ".." after it).
+    const std::u16string again = tarvox::LoaderPath(names);
+    Check(again == loaded || again == names);
+  }
 
   const std::u16string backup = tarvox::BackupPathOf(image);
   const std::size_t kept = image.size() >= 3 ? image.size() - 3 : 0;

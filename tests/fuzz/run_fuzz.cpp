@@ -5,7 +5,8 @@
 // that cannot be looked at (a Services key that refuses listing, service
 // keys that refuse reading, files on a network or device that does not
 // answer, or held open), no Windows folder, logs an earlier run left (one
-// planted as a hard link), a backup key's parent that refuses subkeys, file
+// planted as a hard link, one read-only or held by another program), a
+// backup key's parent that refuses subkeys, file
 // paths in every spelling Windows takes for one file; Windows 7 or 10.
 // After every run the rules of RunInvariants must hold, no name may leave a
 // list without evidence, the exit code must be 0 unless the run has no
@@ -160,6 +161,11 @@ void AddService(MemoryPlatform& machine, Reader& in, const std::u16string& name)
       u"C:\\LONGTO~1\\" + sys,
       u"C:\\Long tools\\" + sys,
       u"C:\\TOOLS\\.\\" + Upper(kNames[0]) + u".BAK",
+      // Names Win32 calls read otherwise than Windows' loader: one that ends
+      // in a blank or a dot, a device's.
+      u"\\??\\C:\\tools\\" + sys + u" ",
+      u"C:\\tools\\" + sys + u".",
+      u"C:\\tools\\nul.sys",
   };
   const std::uint8_t form = in.Byte() % (std::size(templates) + 1);
   std::u16string image;
@@ -178,6 +184,8 @@ void AddService(MemoryPlatform& machine, Reader& in, const std::u16string& name)
   const std::uint8_t files = in.Byte();
   if (driver.form == tarvox::ImagePathForm::kUnknown || driver.path.size() > 250) return;
   if (files & 1) machine.AddFile(driver.path, "driver");
+  // A file named exactly as the loader opens it, a blank or dot included.
+  if (files & 64) machine.AddFile(tarvox::LoaderPath(driver.path), "driver");
   if (files & 2) machine.AddFile(tarvox::BackupPathOf(driver.path), "copy");
   if (files & 4) machine.MakeUnreachable(driver.path, Unseen(in));
   if (files & 8) machine.MakeUnreachable(tarvox::BackupPathOf(driver.path), Unseen(in));
@@ -298,7 +306,13 @@ Decoded Decode(const std::uint8_t* data, std::size_t size, MemoryPlatform& machi
   // The device backups' parent refuses to have keys made below it.
   if (more & 2) machine.DenyAccess(u"SOFTWARE\\Kestrow", win::kKeyCreateSubKey);
   // A temporary log planted as a second name of another file.
-  if (more & 4) machine.AddHardLinkedFile(u"C:\\windows\\TarvoxTmp.log", "planted\r\n");
+  constexpr std::u16string_view kTempLog = u"C:\\windows\\TarvoxTmp.log";
+  if (more & 4) machine.AddHardLinkedFile(kTempLog, "planted\r\n");
+  // One Windows opens for no writer: read-only, or held by another program
+  // that does not share writing.
+  if ((more & 24) != 0 && !machine.FileExists(kTempLog)) machine.AddFile(kTempLog, "");
+  if (more & 8) machine.SetReadOnly(kTempLog, true);
+  if (more & 16) machine.HoldExclusively(kTempLog);
   return decoded;
 }
 
@@ -385,8 +399,9 @@ bool MovedADriverAway(const std::uint8_t* data, std::size_t size, MemoryPlatform
     image.resize(std::min(image.find(u'\0'), image.size()));
     const tarvox::DriverFileLocation driver = tarvox::LocateDriverFile(
         image, at.key.substr(kServices.size()), decoded.no_windows_folder ? u"" : u"C:\\windows");
-    if (driver.form != tarvox::ImagePathForm::kUnknown && fresh.FileExists(driver.path) &&
-        !run.FileExists(driver.path)) {
+    const std::u16string loaded = tarvox::LoaderPath(driver.path);
+    if (driver.form != tarvox::ImagePathForm::kUnknown && fresh.FileExists(loaded) &&
+        !run.FileExists(loaded)) {
       return true;
     }
   }

@@ -96,8 +96,8 @@ bool IsPruningOf(const std::vector<std::u16string>& kept,
   return expected == kept;
 }
 
-constexpr std::u16string_view kTempLog = u"\\tarvoxtmp.log";
-constexpr std::u16string_view kFinalLog = u"\\tarvox.log";
+constexpr std::u16string_view kTempLog = u"\\TARVOXTMP.LOG";  // as Fold spells it
+constexpr std::u16string_view kFinalLog = u"\\TARVOX.LOG";
 
 bool IsLogFile(std::u16string_view folded_path) {
   return folded_path.ends_with(kTempLog) || folded_path.ends_with(kFinalLog);
@@ -195,7 +195,7 @@ std::set<std::u16string> RunSnapshot::NamesThatMustStay(
     const DriverFileLocation driver =
         LocateDriverFile(image ? TextOf(*image) : u"", name, windows_folder);
     if (driver.form == ImagePathForm::kUnknown ||
-        !ReportsAbsence(machine.FindPath(driver.path))) {
+        !ReportsAbsence(machine.FindPath(LoaderPath(driver.path)))) {
       must_stay.insert(FoldAz(name));
     }
   }
@@ -488,8 +488,11 @@ std::string RunSnapshot::CheckFaultCostsNoName(
       std::vector<std::u16string> subjects = {key};
       for (const auto& text : {image ? TextOf(*image) : u"", std::u16string()}) {
         const DriverFileLocation driver = LocateDriverFile(text, name, windows_folder);
-        subjects.push_back(driver.path);
-        subjects.push_back(BackupPathOf(driver.path));
+        // As written, and as the loader opens it.
+        for (const auto& path : {driver.path, BackupPathOf(driver.path)}) {
+          subjects.push_back(path);
+          subjects.push_back(LoaderPath(path));
+        }
       }
       for (const auto& subject : subjects) {
         if (Fold(subject) == Fold(fault.subject)) concerned.insert(FoldAz(name));

@@ -173,6 +173,21 @@ TEST(Check, ExitCodesSayWhatADetectionScriptNeeds) {
        {"\"createKey\", \"key\": \"SOFTWARE\\\\Kestrow\\\\OrvaneTarvox\", \"attempted\": true}",
         "\"keyMade\": true}"},
        true},
+      // Windows opens neither for writing: the repair has no log.
+      {"a read-only temporary log: no lines foreseen",
+       [](MemoryPlatform& machine) {
+         SeedBrokenMachine(machine);
+         machine.AddFile(std::u16string(kProduct) + u"\\TarvoxTmp.log", "");
+         machine.SetReadOnly(std::u16string(kProduct) + u"\\TarvoxTmp.log", true);
+       },
+       check::kRepairDue, {"\"log\": []"}},
+      {"a temporary log another program holds without sharing writes: no lines foreseen",
+       [](MemoryPlatform& machine) {
+         SeedBrokenMachine(machine);
+         machine.AddFile(std::u16string(kProduct) + u"\\TarvoxTmp.log", "");
+         machine.HoldExclusively(std::u16string(kProduct) + u"\\TarvoxTmp.log");
+       },
+       check::kRepairDue, {"\"log\": []"}},
       {"a repair running at this moment",
        [](MemoryPlatform& machine) {
          SeedBrokenMachine(machine);

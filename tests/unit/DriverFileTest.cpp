@@ -162,6 +162,28 @@ TEST_F(CheckDriverFileTest, LogsEachOutcomeWithItsPiecesInOrder) {
        "Driver file has not been found:  D:\\Tools\\flt.sys\\x.sys\r\n"
        "Backup driver file has not been found:  D:\\Tools\\flt.sys\\x.bak\r\n",
        0, u""},
+      // Windows' loader opens the name as written; Win32 calls would find
+      // "flt.sys" for it, or a device.
+      {"a name that ends in a blank is not the file without it", u"D:\\Tools\\flt.sys ",
+       {u"D:\\Tools\\flt.sys"}, 0,
+       "Driver file has not been found:  D:\\Tools\\flt.sys \r\n"
+       "Backup driver file has not been found:  D:\\Tools\\flt.sbak\r\n",
+       0, u""},
+      {"nor one that ends in a dot, through any spelling", u"\\??\\D:\\x\\..\\Tools/flt.sys.",
+       {u"D:\\Tools\\flt.sys"}, 0,
+       "Driver file has not been found:  D:\\x\\..\\Tools/flt.sys.\r\n"
+       "Backup driver file has not been found:  D:\\x\\..\\Tools/flt.sbak\r\n",
+       0, u""},
+      {"a reserved name is no driver file", u"D:\\Tools\\nul.sys", {}, 0,
+       "Driver file has not been found:  D:\\Tools\\nul.sys\r\n"
+       "Backup driver file has not been found:  D:\\Tools\\nul.bak\r\n",
+       0, u""},
+      {"a file whose name really ends in a blank is the one loaded", u"D:\\Tools\\flt.sys ",
+       {u"\\\\?\\D:\\Tools\\flt.sys "}, 1, "", 0, u"\\\\?\\D:\\Tools\\flt.sys "},
+      {"and is restored under that name", u"D:\\Tools\\flt.sys ", {u"D:\\Tools\\flt.sbak"}, 1,
+       "Driver file has not been found:  D:\\Tools\\flt.sys \r\n"
+       "D:\\Tools\\flt.sys   converted from *.bak to *.sys file.\r\n",
+       1, u"\\\\?\\D:\\Tools\\flt.sys "},
       {"wildcards name no file", u"D:\\Tools\\fl?.sys", {u"D:\\Tools\\flt.sys"},
        0,
        "Driver file has not been found:  D:\\Tools\\fl?.sys\r\n"

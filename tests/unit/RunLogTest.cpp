@@ -208,6 +208,9 @@ TEST_F(RunLogTest, TemporaryLogAnEarlierRunLeftKeepsItsLines) {
     const char* line;  // this run's line; null: it logs nothing
     std::optional<std::string> temp_after;
     std::string final_after;
+    // The temporary log cannot be opened for writing: this run has none.
+    bool temp_read_only = false;
+    bool temp_held = false;
   };
   const Case cases[] = {
       {"nothing logged: both as they were", "earlier\r\n", false, nullptr,
@@ -218,6 +221,10 @@ TEST_F(RunLogTest, TemporaryLogAnEarlierRunLeftKeepsItsLines) {
       {"a final log that cannot be replaced: all lines stay beside it",
        "earlier\r\n", true, "this run", "earlier\r\nthis run\r\n",
        "older run\r\n"},
+      {"a read-only temporary log: no log, both as they were", "earlier\r\n", false,
+       "this run", "earlier\r\n", "older run\r\n", true},
+      {"a temporary log held without sharing writes: no log, both as they were",
+       "earlier\r\n", false, "this run", "earlier\r\n", "older run\r\n", false, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -230,13 +237,16 @@ TEST_F(RunLogTest, TemporaryLogAnEarlierRunLeftKeepsItsLines) {
     fresh.AddFile(final, "older run\r\n");
     fresh.SetReadOnly(final, c.final_read_only);
     if (c.temp_before) fresh.AddFile(temp, *c.temp_before);
+    fresh.SetReadOnly(temp, c.temp_read_only);
+    if (c.temp_held) fresh.HoldExclusively(temp);
     g_systemRoot = u"C:\\windows";
-    ASSERT_EQ(OpenRunLog(fresh), 1);
+    const int opened = OpenRunLog(fresh);
+    ASSERT_EQ(opened, c.temp_read_only || c.temp_held ? 0 : 1);
     if (c.line != nullptr) {
       RunLog << std::u16string(c.line, c.line + std::char_traits<char>::length(c.line))
              << kEndLine;
     }
-    FinishRunLog(fresh);
+    if (opened != 0) FinishRunLog(fresh);
     EXPECT_EQ(fresh.FileBytes(temp), c.temp_after);
     EXPECT_EQ(fresh.FileBytes(final), c.final_after);
   }

@@ -93,6 +93,23 @@ TEST_F(DriverFileOnWindows, EveryFormFindsItsFileWhereWindowsLoadsIt) {
   EXPECT_EQ(g_changesMade, 0);
 }
 
+// Windows' loader opens an ImagePath as written: a name that ends in a
+// blank (an installer's slip) is not the file Win32 calls find without it,
+// nor is a reserved name a file.
+TEST_F(DriverFileOnWindows, NamesWin32WouldTrimOrTakeForADeviceAreMissing) {
+  MakeFolders(L"C:\\Tools");
+  WriteFileBytes(L"C:\\Tools\\blank.sys", "MZ");
+  Service(L"blank", L"\\??\\C:\\Tools\\blank.sys ");
+  EXPECT_EQ(Check(L"blank"), 0);
+  EXPECT_EQ(Log(),
+            "Driver file has not been found:  C:\\Tools\\blank.sys \r\n"
+            "Backup driver file has not been found:  C:\\Tools\\blank.sbak\r\n");
+  Service(L"device", L"C:\\Tools\\con.sys");
+  EXPECT_EQ(Check(L"device"), 0);
+  EXPECT_EQ(g_changesMade, 0);
+  EXPECT_EQ(ReadFileBytes(L"C:\\Tools\\blank.sys"), "MZ");
+}
+
 TEST_F(DriverFileOnWindows, FolderNamedLikeTheDriverCountsAsPresent) {
   Service(L"foldered", L"system32\\drivers\\foldered.sys");
   MakeFolders(drivers_ + L"\\foldered.sys");

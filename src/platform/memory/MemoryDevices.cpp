@@ -110,13 +110,14 @@ Status MemoryPlatform::SetDeviceProperty(DeviceSetHandle set,
   if (instance.empty() || name.empty()) return win::kInvalidParameter;
   Key* key = MakeKey(instance);
   if (data == nullptr || size == 0) {
-    // Windows deletes the value; Wine leaves an empty one. Callers accept
-    // both.
+    // Windows deletes the value (Wine leaves an empty one; callers accept
+    // both), and fails when there is none, with an error its documentation
+    // does not give: the one a read of it gives stands for it.
     const std::u16string folded = Fold(name);
-    std::erase_if(key->values, [&](const Value& value) {
+    const auto erased = std::erase_if(key->values, [&](const Value& value) {
       return Fold(value.name) == folded;
     });
-    return win::kSuccess;
+    return erased != 0 ? win::kSuccess : win::kInvalidData;
   }
   const std::string bytes(static_cast<const char*>(data), size);
   if (Value* value = FindValue(*key, name)) {

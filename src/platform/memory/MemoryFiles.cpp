@@ -113,8 +113,13 @@ std::u16string MemoryPlatform::ShortPathOf(std::u16string_view path) const {
 }
 
 std::u16string MemoryPlatform::Normalize(std::u16string_view path) const {
-  std::u16string text(path);
-  std::replace(text.begin(), text.end(), u'/', u'\\');
+  // "\\?\X:\...": Windows takes it literally. Only '\' separates names, and
+  // "." and "..", or a name that ends in a dot or a blank, are names as they
+  // stand (which no file has); the file system's own rules, letter case and
+  // short names, still hold.
+  const bool literal = path.starts_with(kLiteralPathPrefix);
+  std::u16string text(NamesOf(path));
+  if (!literal) std::replace(text.begin(), text.end(), u'/', u'\\');
   // Make it absolute against the current folder (a drive-relative "X:name"
   // is taken from the root of its drive).
   if (text.size() >= 2 && text[1] == u':') {
@@ -124,18 +129,32 @@ std::u16string MemoryPlatform::Normalize(std::u16string_view path) const {
   } else {
     text.insert(0, current_folder_ + u"\\");
   }
+  const bool ends_in_separator = text.size() > 3 && text.back() == u'\\';
   // Resolve the parts after the drive.
   std::vector<std::u16string> parts;
   std::size_t at = 3;
   while (at <= text.size()) {
     const std::size_t cut = std::min(text.find(u'\\', at), text.size());
-    const std::u16string part = text.substr(at, cut - at);
+    std::u16string part = text.substr(at, cut - at);
+    at = cut + 1;
+    if (literal) {
+      if (!part.empty() || cut < text.size()) parts.push_back(part);
+      continue;
+    }
     if (part == u"..") {
       if (!parts.empty()) parts.pop_back();
-    } else if (!part.empty() && part != u".") {
-      parts.push_back(part);
+      continue;
     }
-    at = cut + 1;
+    if (part.empty() || part == u".") continue;
+    // As Win32 calls trim names: the last one loses every dot and blank
+    // that ends it ("flt.sys " is "flt.sys"), the others one ending dot.
+    if (cut == text.size()) {
+      while (!part.empty() && (part.back() == u'.' || part.back() == u' ')) part.pop_back();
+      if (part.empty()) continue;
+    } else if (part.back() == u'.') {
+      part.pop_back();
+    }
+    parts.push_back(part);
   }
   std::u16string result = text.substr(0, 2);
   for (const auto& part : parts) {
@@ -146,7 +165,7 @@ std::u16string MemoryPlatform::Normalize(std::u16string_view path) const {
     result += u"\\" + (node != nullptr ? node->path.substr(node->path.rfind(u'\\') + 1) : part);
   }
   // A name that ends in a separator names no file.
-  if (text.size() > 3 && text.back() == u'\\') result += u'\\';
+  if (ends_in_separator && !literal) result += u'\\';
   if (parts.empty()) result += u'\\';
   return result;
 }
@@ -190,7 +209,9 @@ bool MemoryPlatform::HeldWithoutDeleteSharing(const Node& node) {
 
 Status MemoryPlatform::Unreachable(std::u16string_view path) const {
   // A network path ("\\server\share\...") leads to no machine here.
-  if (path.starts_with(u"\\\\")) return win::kBadNetPath;
+  if (path.starts_with(u"\\\\") && !path.starts_with(kLiteralPathPrefix)) {
+    return win::kBadNetPath;
+  }
   std::u16string at = FoldPath(Normalize(path));
   for (;;) {
     if (const auto it = unreachable_.find(at); it != unreachable_.end()) {
@@ -210,14 +231,23 @@ Status MemoryPlatform::WhyNotFound(std::u16string_view path) const {
                                              : win::kPathNotFound;
 }
 
+bool MemoryPlatform::NamesADevice(std::u16string_view path) const {
+  if (path.starts_with(kLiteralPathPrefix)) return false;
+  const std::u16string normalized = Normalize(path);
+  return IsReservedDeviceName(std::u16string_view(normalized).substr(normalized.rfind(u'\\') + 1));
+}
+
 Status MemoryPlatform::FindPath(std::u16string_view path) {
   if (Status fault = 0; Faulted(&fault, "FindPath", path)) return fault;
-  if (path.find_first_of(kSearchWildcards) != std::u16string_view::npos) {
+  if (NamesOf(path).find_first_of(kSearchWildcards) != std::u16string_view::npos) {
     return win::kInvalidName;
   }
   if (path.empty() || path.back() == u'\\' || path.back() == u'/') {
     return win::kFileNotFound;
   }
+  // A device is there, whichever folder the path names (as Wine and Windows
+  // up to 10 answer; Windows 11 only for a bare reserved name).
+  if (NamesADevice(path)) return win::kSuccess;
   if (const Status unreachable = Unreachable(path)) return unreachable;
   return FindNode(path) != nullptr ? win::kSuccess : WhyNotFound(path);
 }
@@ -225,6 +255,10 @@ Status MemoryPlatform::FindPath(std::u16string_view path) {
 Status MemoryPlatform::GetAttributes(std::u16string_view path,
                                      std::uint32_t* attributes) {
   if (Status fault = 0; Faulted(&fault, "GetAttributes", path)) return fault;
+  if (NamesADevice(path)) {
+    *attributes = 0x20;  // as the device answers: archive
+    return win::kSuccess;
+  }
   if (const Status unreachable = Unreachable(path)) return unreachable;
   const Node* node = FindNode(path);
   if (node == nullptr) return WhyNotFound(path);
@@ -365,6 +399,9 @@ Status MemoryPlatform::DescribeFile(std::u16string_view path, FileFacts* facts) 
   facts->attributes = AttributesOf(*node);
   facts->links = node->hard_linked ? 2 : 1;
   facts->movable = HeldWithoutDeleteSharing(*node) ? win::kSharingViolation : win::kSuccess;
+  facts->writable = node->folder || node->read_only ? win::kAccessDenied
+                    : node->held_exclusively        ? win::kSharingViolation
+                                                    : win::kSuccess;
   return win::kSuccess;
 }
 

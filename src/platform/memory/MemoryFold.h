@@ -9,13 +9,17 @@
 namespace tarvox::memory {
 
 // Registry and environment names compare without regard to case. Windows
-// folds all of Unicode; the in-memory machine folds the letters of ASCII and
-// Latin-1, which is all its users spell. Lower case, as Wine orders subkeys.
+// folds all of Unicode through its upcase table; the in-memory machine
+// folds the letters of ASCII and Latin-1, which is all its users spell. To
+// upper case, as Windows' registry orders subkeys (by the upper-cased
+// name: "A_B" after "AB", where Wine, which orders by the lower-cased name,
+// puts it first).
 inline char16_t FoldUnit(char16_t unit) {
-  if (unit >= u'A' && unit <= u'Z') return static_cast<char16_t>(unit + 32);
-  if (unit >= 0xC0 && unit <= 0xDE && unit != 0xD7) {
-    return static_cast<char16_t>(unit + 32);
+  if (unit >= u'a' && unit <= u'z') return static_cast<char16_t>(unit - 32);
+  if (unit >= 0xE0 && unit <= 0xFE && unit != 0xF7) {
+    return static_cast<char16_t>(unit - 32);
   }
+  if (unit == 0xFF) return 0x178;  // y with diaeresis
   return unit;
 }
 

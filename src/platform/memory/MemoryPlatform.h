@@ -315,6 +315,9 @@ class MemoryPlatform final : public Platform {
   // 0 when the path can be reached, else the status MakeUnreachable gave it
   // or a parent of it.
   Status Unreachable(std::u16string_view path) const;
+  // Whether Win32 file calls take the path for a device ("C:\x\nul.sys"):
+  // its last name is a reserved one, and it is not in the literal form.
+  bool NamesADevice(std::u16string_view path) const;
   // Why there is nothing at a path that names no file or folder here: 2 in
   // a folder that exists, 3 when the folder does not, or is a file; 123 for
   // a unit no file name can hold.

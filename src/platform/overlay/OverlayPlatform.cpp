@@ -323,7 +323,7 @@ const OverlayPlatform::KeptFile* OverlayPlatform::KeptFileAt(std::u16string_view
 }
 
 Status OverlayPlatform::FindPath(std::u16string_view path) {
-  if (path.find_first_of(kSearchWildcards) != std::u16string_view::npos) {
+  if (NamesOf(path).find_first_of(kSearchWildcards) != std::u16string_view::npos) {
     return win::kInvalidName;
   }
   if (path.empty() || path.back() == u'\\' || path.back() == u'/') {
@@ -391,16 +391,27 @@ Status OverlayPlatform::FileLength(std::u16string_view path, std::uint64_t* leng
 
 Status OverlayPlatform::OpenAppendFile(std::u16string_view path, FileHandle* file,
                                        bool* created) {
-  // As the run would open it: never through a link or a second name.
+  // As the run would open it: never through a link or a second name, and
+  // as Windows opens a file for writing: never a read-only one, nor one
+  // another program holds without sharing writing. (Wine run as root opens
+  // a read-only file all the same; Windows does not, and the run then has
+  // no log.) A refusal by the file's security is foreseen only for a check
+  // with the rights a repair has.
   std::uint32_t attributes = 0;
   const Status found = below_.GetAttributes(path, &attributes);
   if (found == win::kSuccess) {
     FileFacts facts;
-    if ((attributes & win::kFileAttributeReparsePoint) != 0 ||
-        (below_.DescribeFile(path, &facts) == win::kSuccess && facts.links > 1)) {
+    const bool described = below_.DescribeFile(path, &facts) == win::kSuccess;
+    if ((attributes & win::kFileAttributeReparsePoint) != 0 || (described && facts.links > 1)) {
       return win::kCantAccessFile;
     }
-    if ((attributes & win::kFileAttributeDirectory) != 0) return win::kAccessDenied;
+    if ((attributes & (win::kFileAttributeDirectory | win::kFileAttributeReadOnly)) != 0) {
+      return win::kAccessDenied;
+    }
+    if (described && (facts.writable == win::kSharingViolation ||
+                      (facts.writable != win::kSuccess && below_.IsAdministrator()))) {
+      return facts.writable;
+    }
   } else if (found != win::kFileNotFound) {
     return found;
   }

@@ -261,7 +261,7 @@ Status Win32Platform::FindPath(std::u16string_view path) {
   // A file search would take wildcards as a pattern and "find" a file the
   // path does not name ("OrvaneCo.dl>" finds "OrvaneCo.dll"); no file name
   // can hold them, which Windows reports as an invalid name.
-  if (path.find_first_of(kSearchWildcards) != std::u16string_view::npos) {
+  if (NamesOf(path).find_first_of(kSearchWildcards) != std::u16string_view::npos) {
     return ERROR_INVALID_NAME;
   }
   // A file search for one exact path finds a file or folder when its
@@ -335,6 +335,11 @@ Status Win32Platform::OpenAppendFile(std::u16string_view path, FileHandle* file,
       ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
        info.nNumberOfLinks > 1)) {
     status = win::kCantAccessFile;
+  }
+  // Windows opens no read-only file for writing; Wine run as root does, and
+  // would let a run log where on Windows it has none.
+  if (status == ERROR_SUCCESS && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    status = ERROR_ACCESS_DENIED;
   }
   // What is there stays; lines go after it.
   if (status == ERROR_SUCCESS) {
@@ -419,6 +424,15 @@ Status DescribeFullPath(const std::wstring& full, FileFacts* facts) {
     const HANDLE deletable = OpenToLook(path, DELETE);
     facts->movable = deletable != INVALID_HANDLE_VALUE ? ERROR_SUCCESS : GetLastError();
     if (deletable != INVALID_HANDLE_VALUE) CloseHandle(deletable);
+    facts->writable = ERROR_ACCESS_DENIED;
+    if ((info.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) == 0) {
+      // As the run log opens it; nothing is written.
+      const HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+      facts->writable = writer != INVALID_HANDLE_VALUE ? ERROR_SUCCESS : GetLastError();
+      if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+    }
     return ERROR_SUCCESS;
   }
   const Status error = GetLastError();
@@ -428,7 +442,9 @@ Status DescribeFullPath(const std::wstring& full, FileFacts* facts) {
   const std::size_t cut = full.find_last_of(L'\\');
   const std::wstring name = cut == std::wstring::npos ? full : full.substr(cut + 1);
   FileFacts parent;
-  if (cut != std::wstring::npos && cut + 1 < full.size() && cut > 2 &&
+  // Below the drive's root ("X:", or "\\?\X:" for a path taken literally).
+  const std::size_t root = full.starts_with(L"\\\\?\\") ? kLiteralPathPrefix.size() + 2 : 2;
+  if (cut != std::wstring::npos && cut + 1 < full.size() && cut > root &&
       DescribeFullPath(full.substr(0, cut), &parent) == ERROR_SUCCESS) {
     facts->identity = parent.identity + u'\\' + Utf16Of(Upper(name));
   } else {
@@ -441,7 +457,10 @@ Status DescribeFullPath(const std::wstring& full, FileFacts* facts) {
 
 Status Win32Platform::DescribeFile(std::u16string_view path, FileFacts* facts) {
   *facts = {};
-  return DescribeFullPath(FullPath(Wide(path)), facts);
+  // GetFullPathNameW would trim a literal path's names too: it is full as
+  // it stands.
+  const std::wstring wide = Wide(path);
+  return DescribeFullPath(path.starts_with(kLiteralPathPrefix) ? wide : FullPath(wide), facts);
 }
 
 std::string Win32Platform::ToAnsi(std::u16string_view text) {
