@@ -391,9 +391,8 @@ std::wstring FullPath(const std::wstring& path) {
 // Upper case as the file system compares names.
 std::wstring Upper(std::wstring text) {
   if (!text.empty()) {
-    LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.data(),
-                  static_cast<int>(text.size()), text.data(), static_cast<int>(text.size()),
-                  nullptr, nullptr, 0);
+    LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, text.data(), static_cast<int>(text.size()),
+                 text.data(), static_cast<int>(text.size()));
   }
   return text;
 }
@@ -567,10 +566,15 @@ bool Win32Platform::NoticeCanBeSeen() {
     return false;
   }
   // Since Windows Vista session 0 holds services only: its WinSta0 is
-  // visible, but no user ever looks at it.
+  // visible, but no user ever looks at it. ProcessIdToSessionId is looked up,
+  // not imported: it is documented from Vista on, and the programs load on
+  // Windows 5.2.
+  if (OsVersion().major < 6) return true;
+  using SessionOfProcess = BOOL(WINAPI*)(DWORD, DWORD*);
+  static const auto session_of = reinterpret_cast<SessionOfProcess>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "ProcessIdToSessionId")));
   DWORD session = 0;
-  return !(OsVersion().major >= 6 &&
-           ProcessIdToSessionId(GetCurrentProcessId(), &session) && session == 0);
+  return !(session_of != nullptr && session_of(GetCurrentProcessId(), &session) && session == 0);
 }
 
 std::optional<std::u16string> Win32Platform::ReadEnvironment(
