@@ -186,7 +186,15 @@ bool MemoryPlatform::ParentFolderExists(
     std::u16string_view normalized) const {
   if (normalized.back() == u'\\') return false;  // no name after the folder
   const std::u16string parent = ParentOf(normalized);
-  if (parent.size() <= 3) return true;  // the root of a drive
+  if (parent.size() <= 3) {
+    // The root of a drive that is there: the current folder's, or one that
+    // holds anything. (A path on a drive that is not there is no path:
+    // Windows answers 3, where Wine answers 2.)
+    const std::u16string drive = FoldPath(parent.substr(0, 2));
+    if (FoldPath(current_folder_.substr(0, 2)) == drive) return true;
+    const auto below = files_.lower_bound(drive + u"\\");
+    return below != files_.end() && below->first.starts_with(drive + u"\\");
+  }
   const Node* folder = FindNode(parent);
   return folder != nullptr && folder->folder;
 }
