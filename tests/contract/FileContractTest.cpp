@@ -23,6 +23,9 @@ class FileContract : public Contract {
 TEST_F(FileContract, ExistenceTestSaysWhyAPathNamesNoFile) {
   host_->PutFile(In(u"flt.sys"), "driver");
   host_->PutFile(In(u"OrvaneCo.dll"), "x");
+  host_->MakeFolders(In(u"Long Folder Name"));
+  host_->PutFile(In(u"Long Folder Name\\x.sys"), "driver");
+  const std::u16string literal = u"\\\\?\\" + folder_;
   struct Case {
     std::u16string path;
     Status answer;
@@ -50,6 +53,21 @@ TEST_F(FileContract, ExistenceTestSaysWhyAPathNamesNoFile) {
       {folder_ + u"\\", win::kFileNotFound},
       {In(u"flt.sys/"), win::kFileNotFound},
       {u"C:\\", win::kFileNotFound},
+      // Win32 calls drop the dots and blanks that end a path's last name
+      // (and one dot that ends any other) and read a reserved name as a
+      // device; the literal "\\?\" form takes each name as written, as
+      // Windows' loader takes a driver's path. Letter case and short names
+      // hold in both.
+      {In(u"flt.sys "), win::kSuccess},
+      {In(u"flt.sys. . "), win::kSuccess},
+      {folder_ + u"\\.\\x.\\..\\flt.sys", win::kSuccess},
+      {In(u"NUL"), win::kSuccess},
+      {literal + u"\\flt.sys", win::kSuccess},
+      {literal + u"\\FLT.SYS", win::kSuccess},
+      {u"\\\\?\\" + host_->ShortPath(In(u"Long Folder Name")) + u"\\x.sys", win::kSuccess},
+      {literal + u"\\flt.sys ", win::kFileNotFound},
+      {literal + u"\\flt.sys.", win::kFileNotFound},
+      {literal + u"\\NUL", win::kFileNotFound},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.path.begin(), c.path.end()));
@@ -72,37 +90,12 @@ TEST_F(FileContract, ExistenceTestSaysWhyAPathNamesNoFile) {
   EXPECT_EQ(os_.FindPath(u"system32\\drivers\\flt.sys"), win::kPathNotFound);
 }
 
-// Win32 calls drop the dots and blanks that end a path's last name (and one
-// dot that ends any other) and read a reserved name as a device; a path in
-// the "\\?\" form is taken name by name as written, as Windows' loader
-// takes a driver's path. Letter case and short names hold in both.
-TEST_F(FileContract, LiteralPathsNameFilesExactlyAsWritten) {
+// Moved under a literal name, a file keeps it as written: Win32 calls, which
+// would trim it, find no such file, and its facts tell it from the file
+// they name.
+TEST_F(FileContract, LiteralNameIsKeptByARenameAndToldApartByItsFacts) {
   host_->PutFile(In(u"flt.sys"), "driver");
-  host_->MakeFolders(In(u"Long Folder Name"));
-  host_->PutFile(In(u"Long Folder Name\\x.sys"), "driver");
   const std::u16string literal = u"\\\\?\\" + folder_;
-  struct Case {
-    std::u16string path;
-    Status answer;
-  };
-  const Case cases[] = {
-      {In(u"flt.sys "), win::kSuccess},
-      {In(u"flt.sys. . "), win::kSuccess},
-      {folder_ + u"\\.\\x.\\..\\flt.sys", win::kSuccess},
-      {In(u"NUL"), win::kSuccess},  // a device, in any folder
-      {literal + u"\\flt.sys", win::kSuccess},
-      {literal + u"\\FLT.SYS", win::kSuccess},
-      {u"\\\\?\\" + host_->ShortPath(In(u"Long Folder Name")) + u"\\x.sys", win::kSuccess},
-      {literal + u"\\flt.sys ", win::kFileNotFound},
-      {literal + u"\\flt.sys.", win::kFileNotFound},
-      {literal + u"\\NUL", win::kFileNotFound},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.path.begin(), c.path.end()));
-    EXPECT_EQ(os_.FindPath(c.path), c.answer);
-  }
-  // Moved under a literal name, a file keeps it: Win32 calls, which trim
-  // it, do not find it, and its facts tell it from the file they name.
   host_->PutFile(In(u"flt.bak"), "copy");
   EXPECT_EQ(os_.RenameFile(literal + u"\\flt.bak", literal + u"\\new.sys "), win::kSuccess);
   EXPECT_EQ(os_.FindPath(literal + u"\\new.sys "), win::kSuccess);
