@@ -39,15 +39,16 @@ std::u16string DriverFileReason(const DriverFileFinding& file, int driver) {
     return u"its driver file " + file.path + u" cannot be seen (" + Error(file.look) + u")";
   }
   if (file.present == 1) return {};
-  if (driver == 1) return u"driver file missing: a repair restores it from its .bak copy";
+  const std::u16string missing = u"driver file missing" + LoaderReadsOtherwise(file.path);
+  if (driver == 1) return missing + u": a repair restores it from its .bak copy";
   if (driver == kCannotTell) {
-    return u"driver file missing, but a repair would find a file in its place (" +
+    return missing + u", but a repair would find a file in its place (" +
            Error(file.restore.rename) + u")";
   }
   if (file.restore.backup_missing) {
-    return u"driver file missing, and no .bak copy for a repair to restore it from";
+    return missing + u", and no .bak copy for a repair to restore it from";
   }
-  return u"driver file missing, and a repair cannot restore its .bak copy (" +
+  return missing + u", and a repair cannot restore its .bak copy (" +
          Error(file.restore.rename) + u")";
 }
 

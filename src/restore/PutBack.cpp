@@ -51,9 +51,9 @@ std::u16string WhyNotPutBack(Platform& os, std::u16string_view name) {
   DriverFileFinding file;
   const int present = LookForDriverFile(os, name, service, &file);
   if (present == 0) {
-    return std::u16string(kWouldGo) + u"its driver file " + file.path +
-           u" is missing (a repair restores it from a .bak copy where there is one: run "
-           u"Tarvox.exe first)";
+    return std::u16string(kWouldGo) + u"its driver file " + file.path + u" is missing" +
+           LoaderReadsOtherwise(file.path) +
+           u" (a repair restores it from a .bak copy where there is one: run Tarvox.exe first)";
   }
   if (present != 1) {
     return file.path.empty()

@@ -119,6 +119,12 @@ std::u16string LoaderPath(std::u16string_view path) {
   return literal;
 }
 
+std::u16string LoaderReadsOtherwise(std::u16string_view path) {
+  if (LoaderPath(path) == path) return {};
+  return u" (Windows loads it by the name as written: one that ends in a blank or a dot, or "
+         u"a device's, is no file)";
+}
+
 std::u16string BackupPathOf(std::u16string_view path) {
   std::u16string backup(path.substr(0, path.size() >= 3 ? path.size() - 3 : 0));
   backup += kBackupExtension;

@@ -61,6 +61,10 @@ DriverFileLocation LocateDriverFile(std::u16string_view imagePath,
 // path is left as it is, so it is looked at as it always was.
 std::u16string LoaderPath(std::u16string_view path);
 
+// For a report of a driver file missing at `path`: why the loader does not
+// find a file a look with Win32 calls would, when that is so; else empty.
+std::u16string LoaderReadsOtherwise(std::u16string_view path);
+
 // The path of a file's backup copy: the path without its last three units,
 // whatever they are, followed by "bak" ("flt.sys" gives "flt.bak", "filter"
 // gives "filbak"; a path of fewer than three units gives "bak").

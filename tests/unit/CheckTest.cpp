@@ -173,6 +173,15 @@ TEST(Check, ExitCodesSayWhatADetectionScriptNeeds) {
        {"\"createKey\", \"key\": \"SOFTWARE\\\\Kestrow\\\\OrvaneTarvox\", \"attempted\": true}",
         "\"keyMade\": true}"},
        true},
+      {"an ImagePath whose name ends in a blank: the file beside it is not the driver",
+       [](MemoryPlatform& machine) {
+         SeedFilterServices(machine);
+         machine.PutString(u"SYSTEM\\CurrentControlSet\\Services\\good", u"ImagePath",
+                           u"\\??\\C:\\windows\\system32\\drivers\\good.sys ");
+         machine.PutMultiSz(kCdromClassKey, u"UpperFilters", {u"good", u"ondemand"});
+       },
+       check::kRepairDue,
+       {"\"reason\": \"driver file missing (Windows loads it by the name as written"}},
       // Windows opens neither for writing: the repair has no log.
       {"a read-only temporary log: no lines foreseen",
        [](MemoryPlatform& machine) {
