@@ -1,6 +1,7 @@
 // Registry behaviour the repair logic relies on, pinned on both backends.
 #include <array>
 #include <cstring>
+#include <initializer_list>
 #include <set>
 
 #include "contract/ContractHost.h"
@@ -249,44 +250,38 @@ TEST_F(RegistryContract, StringDataShortOfItsNulGetsTheNulThatFollowsIt) {
 }
 
 TEST_F(RegistryContract, SubkeysEnumerateInNameOrderThenRunOut) {
-  for (const auto name : {u"b", u"A", u"c2", u"C1", u"0"}) {
-    RegKey child(os_);
-    std::u16string path(kRoot);
-    path += u"\\Order\\";
-    path += name;
-    ASSERT_EQ(child.Create(path, win::kKeyQueryValue), win::kSuccess);
-  }
+  const auto add = [&](std::initializer_list<std::u16string_view> names) {
+    for (const auto name : names) {
+      RegKey child(os_);
+      ASSERT_EQ(child.Create(std::u16string(kRoot) + u"\\Order\\" + std::u16string(name),
+                             win::kKeyQueryValue),
+                win::kSuccess);
+    }
+  };
   RegKey key(os_);
-  ASSERT_EQ(key.Open(u"SOFTWARE\\TarvoxContract\\Order",
-                     win::kKeyEnumerateSubKeys),
+  const auto listed = [&] {
+    std::vector<std::u16string> names;
+    for (std::uint32_t index = 0;; ++index) {
+      std::array<char16_t, 260> name{};
+      std::uint32_t length = name.size();
+      const Status status = key.EnumKey(index, name.data(), &length);
+      if (status == win::kNoMoreItems) break;
+      EXPECT_EQ(status, win::kSuccess);
+      if (status != win::kSuccess) break;
+      names.emplace_back(name.data(), length);
+    }
+    return names;
+  };
+  add({u"b", u"A", u"c2", u"C1", u"0"});
+  ASSERT_EQ(key.Open(u"SOFTWARE\\TarvoxContract\\Order", win::kKeyEnumerateSubKeys),
             win::kSuccess);
-  std::vector<std::u16string> names;
-  for (std::uint32_t index = 0;; ++index) {
-    std::array<char16_t, 260> name{};
-    std::uint32_t length = name.size();
-    const Status status = key.EnumKey(index, name.data(), &length);
-    if (status == win::kNoMoreItems) break;
-    ASSERT_EQ(status, win::kSuccess);
-    names.emplace_back(name.data(), length);
-  }
-  EXPECT_EQ(names, (std::vector<std::u16string>{u"0", u"A", u"b", u"C1", u"c2"}));
+  EXPECT_EQ(listed(), (std::vector<std::u16string>{u"0", u"A", u"b", u"C1", u"c2"}));
   // Windows' registry keeps subkeys in the order of their upper-cased names,
   // so '_' (between 'Z' and 'a') comes after every letter; Wine orders by
   // the lower-cased name and puts it before them. Wine cannot show it.
   if (!host_->wine()) {
-    for (const auto name : {u"A_B", u"AB", u"Ab"}) {
-      RegKey child(os_);
-      ASSERT_EQ(child.Create(std::u16string(kRoot) + u"\\Order\\" + name, win::kKeyQueryValue),
-                win::kSuccess);
-    }
-    std::vector<std::u16string> mixed;
-    for (std::uint32_t index = 0;; ++index) {
-      std::array<char16_t, 260> name{};
-      std::uint32_t length = name.size();
-      if (key.EnumKey(index, name.data(), &length) != win::kSuccess) break;
-      mixed.emplace_back(name.data(), length);
-    }
-    EXPECT_EQ(mixed, (std::vector<std::u16string>{u"0", u"A", u"AB", u"A_B", u"b", u"C1", u"c2"}));
+    add({u"A_B", u"AB"});
+    EXPECT_EQ(listed(), (std::vector<std::u16string>{u"0", u"A", u"AB", u"A_B", u"b", u"C1", u"c2"}));
   }
 
   // A name buffer too small: 234, whatever the length held.
