@@ -221,9 +221,8 @@ void Fail(const std::string& why) {
                    Shown(at.name).c_str(), at.value.type, at.value.bytes.size(),
                    Shown(units).c_str());
     }
-    for (const auto& path : g_shown->AllFiles()) {
-      std::fprintf(stderr, "  file %s: %s\n", Shown(path).c_str(),
-                   g_shown->FileBytes(path).value_or("").c_str());
+    for (const auto& [path, bytes] : g_shown->AllFileBytes()) {
+      std::fprintf(stderr, "  file %s: %s\n", Shown(path).c_str(), bytes.c_str());
     }
   }
   std::abort();
@@ -351,8 +350,7 @@ void CheckPredictsTheRun(const std::uint8_t* data, std::size_t size,
     Fail("the run asked for a reboot the check did not foresee");
   }
   std::string logged;
-  for (const auto& path : run.AllFiles()) {
-    const std::string bytes = run.FileBytes(path).value_or("");
+  for (const auto& [path, bytes] : run.AllFileBytes()) {
     if (path.ends_with(u"Tarvox.log") || path.ends_with(u"TarvoxTmp.log")) logged += bytes;
   }
   if (logged.find(outcome.report.log_bytes) == std::string::npos) {

@@ -160,9 +160,7 @@ RunSnapshot::Values RunSnapshot::ValuesOf(const MemoryPlatform& machine) {
 std::map<std::u16string, std::string> RunSnapshot::FilesOf(
     const MemoryPlatform& machine) {
   std::map<std::u16string, std::string> files;
-  for (const auto& path : machine.AllFiles()) {
-    files[Fold(path)] = machine.FileBytes(path).value_or("");
-  }
+  for (const auto& [path, bytes] : machine.AllFileBytes()) files[Fold(path)] = bytes;
   return files;
 }
 
@@ -597,9 +595,9 @@ std::string SameOutcome(const MemoryPlatform& a, const MemoryPlatform& b, bool l
   if (a.AllKeys() != b.AllKeys()) return "keys differ";
   const auto files = [&](const MemoryPlatform& machine) {
     std::map<std::u16string, std::string> all;
-    for (const auto& path : machine.AllFiles()) {
+    for (const auto& [path, bytes] : machine.AllFileBytes()) {
       if (!logs && IsLogFile(Fold(path))) continue;
-      all[path] = machine.FileBytes(path).value_or("");
+      all[path] = bytes;
     }
     return all;
   };

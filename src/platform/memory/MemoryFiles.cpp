@@ -515,4 +515,12 @@ std::vector<std::u16string> MemoryPlatform::AllFiles() const {
   return paths;
 }
 
+std::map<std::u16string, std::string> MemoryPlatform::AllFileBytes() const {
+  std::map<std::u16string, std::string> files;
+  for (const auto& [_, node] : files_) {
+    if (!node.folder) files[node.path] = node.bytes;
+  }
+  return files;
+}
+
 }  // namespace tarvox

@@ -212,6 +212,9 @@ class MemoryPlatform final : public Platform {
   std::u16string ShortPathOf(std::u16string_view path) const;
   // The paths of all files (not folders), in their stored spelling.
   std::vector<std::u16string> AllFiles() const;
+  // Each file's bytes by its stored path. (A stored name Win32 calls trim,
+  // "cd.sys.", is not found again by FileBytes under that spelling.)
+  std::map<std::u16string, std::string> AllFileBytes() const;
 
   // Setting up and reading the process ----------------------------------------
   // The session the tool runs in: 1 at first, a user's. Session 0 is where
