@@ -63,12 +63,6 @@ void DeviceEnumerator::Step() {
   status_ = os_.EnumDevice(set_, index()) ? kOnDevice : kNoDevice;
 }
 
-std::u16string DeviceBackupIdValueName(std::u16string_view backup) {
-  std::u16string name(kDeviceBackupIdPrefix);
-  for (const char16_t unit : backup) name += unit == u'_' ? u'.' : unit;
-  return name;
-}
-
 int BackupDeviceFilters(Platform& os, std::uint32_t property, const ListAsRead& read,
                         int number, std::u16string_view instance_id) {
   const std::u16string path = BackupKeyPath(number);
@@ -81,13 +75,10 @@ int BackupDeviceFilters(Platform& os, std::uint32_t property, const ListAsRead& 
   }
   const std::u16string backup = DeviceBackupValueName(key, property);
   if (WriteBackupValue(key, backup, read) != 1) return 0;
-  // Which device the backup came from: positions change as devices come
-  // and go. Without it the backup stands, as those of older versions do.
-  if (!instance_id.empty()) {
-    const std::u16string text = std::u16string(instance_id) + u'\0';
-    key.SetValue(DeviceBackupIdValueName(backup), win::kRegSz, text.data(),
-                 static_cast<std::uint32_t>(text.size() * 2));
-  }
+  // Which device the backup came from, and when: positions change as
+  // devices come and go. Without them the backup stands, as those of older
+  // versions do.
+  WriteDeviceBackupRecord(key, backup, BackupValueOf(read), instance_id, os.Now());
   return 1;
 }
 

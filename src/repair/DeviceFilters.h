@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "platform/Platform.h"
+#include "repair/DeviceBackupRecord.h"
 #include "repair/FilterList.h"
 
 namespace tarvox {
@@ -80,17 +81,10 @@ void RepairDeviceFilters(Platform& os, std::uint32_t property,
 // backup key of that position, as "LowerFilters_1" or "UpperFilters_1"
 // (after `property`) when no value name there contains that text yet, in
 // any letter case, else as "..._2"; beside it, the device's `instance_id`
-// (when known) under DeviceBackupIdValueName. 1 when the backup was
+// and the record of the backup (see DeviceBackupRecord.h). 1 when the backup was
 // written; 0 when the key could be neither created nor opened (logged with
 // the key's path) or the write failed.
 int BackupDeviceFilters(Platform& os, std::uint32_t property, const ListAsRead& read,
                         int number, std::u16string_view instance_id);
-
-// The value beside a device backup that names the device it came from
-// (REG_SZ, its instance id): "DeviceOf" and the backup's name with '.' for
-// '_' ("DeviceOf.LowerFilters.1"), which no "contains LowerFilters_1" test
-// takes for a first backup. Backups written before it are without one.
-inline constexpr std::u16string_view kDeviceBackupIdPrefix = u"DeviceOf.";
-std::u16string DeviceBackupIdValueName(std::u16string_view backup);
 
 }  // namespace tarvox

@@ -125,15 +125,19 @@ int RepairListAsItNowIs(const ListReader& read_list,
   return 0;
 }
 
+StoredValue BackupValueOf(const ListAsRead& read) {
+  const auto size = std::min<std::size_t>(read.size, MultiSz::kBytes);
+  return {read.type, std::string(static_cast<const char*>(read.stored.data()), size)};
+}
+
 int WriteBackupValue(const RegKey& key, std::u16string_view name,
                      const ListAsRead& read) {
   // Windows adds a NUL to string data that lacks one when the unit after the
   // data is NUL; a non-zero unit there keeps the bytes exactly as read.
-  const auto size = static_cast<std::uint32_t>(
-      std::min<std::size_t>(read.size, MultiSz::kBytes));
-  std::string bytes(static_cast<const char*>(read.stored.data()), size);
-  bytes.append("\xff\xff", 2);
-  return key.SetValue(name, read.type, bytes.data(), size) == win::kSuccess
+  StoredValue backup = BackupValueOf(read);
+  const auto size = static_cast<std::uint32_t>(backup.bytes.size());
+  backup.bytes.append("\xff\xff", 2);
+  return key.SetValue(name, read.type, backup.bytes.data(), size) == win::kSuccess
              ? 1
              : 0;
 }

@@ -5,12 +5,19 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <string_view>
 
 #include "multisz/MultiSz.h"
 #include "platform/RegKey.h"
 
 namespace tarvox {
+
+// A value as stored: its type and bytes.
+struct StoredValue {
+  std::uint32_t type = 0;
+  std::string bytes;
+};
 
 // A filter list as it was read, and the list Windows reads from it.
 struct ListAsRead {
@@ -89,9 +96,11 @@ int WriteJudgedList(const ListReader& read_list, const ListAsRead& judged,
 int RepairListAsItNowIs(const ListReader& read_list,
                         const std::function<int(const ListAsRead&)>& repair);
 
-// Stores the value as it was read under `name`: its type and its bytes,
-// nothing added. 1 when Windows took it, else 0. A backup alone needs no
-// reboot, so g_changesMade is left alone.
+// What a backup of `read` stores: the value as it was read, its type and
+// its bytes, nothing added.
+StoredValue BackupValueOf(const ListAsRead& read);
+// Stores it under `name`. 1 when Windows took it, else 0. A backup alone
+// needs no reboot, so g_changesMade is left alone.
 int WriteBackupValue(const RegKey& key, std::u16string_view name,
                      const ListAsRead& read);
 

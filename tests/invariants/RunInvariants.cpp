@@ -258,17 +258,36 @@ std::string RunSnapshot::CheckPlace(const Place& place, const Values& after,
     }
     accounted->insert({Fold(backup_key), Fold(backup_name)});
   }
-  // Beside a device backup written now, the device it came from.
+  // Beside a device backup written now, the device it came from and the
+  // record that ties the two together.
   if (place.device) {
     const std::u16string id_name = DeviceBackupIdValueName(backup_name);
+    const std::u16string record_name = DeviceBackupWrittenValueName(backup_name);
     const std::optional<Stored> id_now = Find(after, backup_key, id_name);
-    if (!Same(Find(values_, backup_key, id_name), id_now)) {
+    const std::optional<Stored> record_now = Find(after, backup_key, record_name);
+    const bool id_changed = !Same(Find(values_, backup_key, id_name), id_now);
+    const bool record_changed = !Same(Find(values_, backup_key, record_name), record_now);
+    if (id_changed || record_changed) {
       constexpr std::u16string_view kEnum = u"SYSTEM\\CurrentControlSet\\Enum\\";
-      if (!backed_up || !id_now || id_now->type != win::kRegSz ||
-          Fold(TextOf(*id_now)) != Fold(place.key.substr(kEnum.size()))) {
+      const auto as_stored = [](const std::optional<Stored>& value) {
+        return value ? std::optional<StoredValue>(StoredValue{value->type, value->bytes})
+                     : std::nullopt;
+      };
+      const DeviceBackupEvidence evidence =
+          JudgeDeviceBackup(as_stored(backup_now), as_stored(id_now), as_stored(record_now));
+      // (Its instance id not known, it names none; a value beside it that
+      // Windows refused leaves a record that does not match, and then too
+      // it names none.)
+      const bool named_so = evidence.device == DeviceBackupEvidence::Device::kNone ||
+                            (evidence.device == DeviceBackupEvidence::Device::kNamed &&
+                             Fold(evidence.device_id) == Fold(place.key.substr(kEnum.size())));
+      const bool recorded =
+          operation_failed || evidence.record == DeviceBackupEvidence::Record::kMatches;
+      if (!backed_up || !recorded || !named_so) {
         return where + "the device named beside its backup is not this one";
       }
       accounted->insert({Fold(backup_key), Fold(id_name)});
+      accounted->insert({Fold(backup_key), Fold(record_name)});
     }
   }
   const bool kept_somewhere = backed_up || Same(backup_before, before);
