@@ -56,6 +56,7 @@ Status LogStream::Open(Platform& os, std::u16string_view path) {
   Close();
   created_ = false;
   wrote_lines_ = false;
+  lost_lines_ = false;
   FileHandle file = kNoFile;
   bool created = false;
   const Status status = os.OpenAppendFile(path, &file, &created);
@@ -102,7 +103,7 @@ LogStream& LogStream::operator<<(EndLine) {
     bytes += c;
   }
   bytes += "\r\n";
-  os_->AppendToFile(file_, bytes);
+  if (os_->AppendToFile(file_, bytes) != win::kSuccess) lost_lines_ = true;
   line_.clear();
   wrote_lines_ = true;
   return *this;

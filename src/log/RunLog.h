@@ -57,6 +57,8 @@ class LogStream {
   // ended since: both stay known after Close, until the next Open.
   bool created() const { return created_; }
   bool wrote_lines() const { return wrote_lines_; }
+  // Whether the file refused a line since the last Open.
+  bool lost_lines() const { return lost_lines_; }
 
   LogStream& operator<<(std::u16string_view piece);
   LogStream& operator<<(Message message);
@@ -69,6 +71,7 @@ class LogStream {
   std::u16string line_;
   bool created_ = false;
   bool wrote_lines_ = false;
+  bool lost_lines_ = false;
 };
 
 // The stream every part writes to.

@@ -5,6 +5,7 @@
 
 #include "multisz/Names.h"
 #include "platform/RegKey.h"
+#include "repair/DeviceBackupRecord.h"
 #include "repair/DeviceFilters.h"
 #include "repair/FilterList.h"
 #include "repair/KeyFilterList.h"
@@ -49,19 +50,38 @@ Read ReadValue(const RegKey& key, std::u16string_view name) {
   return AsList(status, std::move(value));
 }
 
-// Whether the data is nothing but the list of its names (trailing NULs
+std::u16string Number(std::uint32_t number) {
+  std::u16string text;
+  for (const char digit : std::to_string(number)) text += char16_t(digit);
+  return text;
+}
+
+// Empty when the data is nothing but the list of its names (trailing NULs
 // aside), stored as a list: writing the list with one name more loses
-// nothing.
-bool Plain(const ListAsRead& value, const std::vector<std::u16string>& names) {
-  if (value.size == 0) return true;
-  if (value.type != win::kRegMultiSz) return false;
+// nothing. Else how it is stored, for a person to put the name back.
+std::u16string NotPlain(const ListAsRead& value, const std::vector<std::u16string>& names) {
+  constexpr std::u16string_view kByHand = u": put the name back by hand";
+  if (value.size == 0) return {};
+  switch (value.type) {
+    case win::kRegMultiSz: break;
+    case win::kRegSz:
+      return value.rewrite_drops_data || names.size() != 1
+                 ? u"it is a single string (REG_SZ) with data after its name" + std::u16string(kByHand)
+                 : u"it is a single string (REG_SZ) holding one name, not a list" +
+                       std::u16string(kByHand);
+    case win::kRegExpandSz:
+      return u"it is an expandable string (REG_EXPAND_SZ), not a list" + std::u16string(kByHand);
+    default:
+      return u"it is data of type " + Number(value.type) + u", not a list" + std::u16string(kByHand);
+  }
   const std::u16string units = ListUnits(names);
   const auto* stored = static_cast<const char*>(value.stored.data());
   std::string bytes(stored, std::min<std::size_t>(value.size, MultiSz::kBytes));
   while (!bytes.empty() && bytes.back() == '\0') bytes.pop_back();
   std::string expected(reinterpret_cast<const char*>(units.data()), units.size() * 2);
   while (!expected.empty() && expected.back() == '\0') expected.pop_back();
-  return bytes == expected;
+  return bytes == expected ? std::u16string()
+                           : u"its list holds data after its end" + std::u16string(kByHand);
 }
 
 CurrentList Current(const Read& read) {
@@ -69,7 +89,7 @@ CurrentList Current(const Read& read) {
   list.not_read = read.not_read;
   if (read.not_read) return list;
   list.names = MultiSzEntries(read.value.list);
-  list.plain = Plain(read.value, list.names);
+  list.not_plain = NotPlain(read.value, list.names);
   return list;
 }
 
@@ -101,26 +121,18 @@ int BackupKeyNumber(std::u16string_view name) {
   return number;
 }
 
-std::optional<std::u16string> DeviceNamedBeside(const RegKey& key, std::u16string_view backup) {
-  char16_t text[512] = {};
-  std::uint32_t type = 0;
-  std::uint32_t size = sizeof text - 2;
-  if (key.QueryValue(DeviceBackupIdValueName(backup), &type, text, &size) != win::kSuccess ||
-      type != win::kRegSz) {
-    return std::nullopt;
-  }
-  std::u16string_view id(text, std::min<std::size_t>(size / 2, std::size(text) - 1));
-  return std::u16string(id.substr(0, id.find(u'\0')));
-}
-
 void AddKeyLists(Platform& os, std::u16string_view path, MachineLists* lists) {
   RegKey key(os);
   const Status opened = key.Open(path, win::kKeyQueryValue);
+  // A key that is not there holds no backups; one that cannot be opened may.
+  if (opened != win::kSuccess && opened != win::kFileNotFound) {
+    lists->unreadable.push_back({std::u16string(path), opened});
+  }
   for (const auto list : kLists) {
     const int site = static_cast<int>(lists->sites.size());
     lists->sites.push_back({std::u16string(path), std::u16string(list), {}, -1, 0});
     if (opened != win::kSuccess) {
-      lists->now.push_back({opened, true, {}});
+      lists->now.push_back({opened, {}, {}});
       continue;
     }
     lists->now.push_back(Current(ReadValue(key, list)));
@@ -129,7 +141,7 @@ void AddKeyLists(Platform& os, std::u16string_view path, MachineLists* lists) {
       const Read read = ReadValue(key, value);
       if (read.absent) continue;
       lists->backups.push_back(BackupFrom(
-          read, {std::u16string(path), value, std::u16string(list), slot, -1, {}, {}, {}, site, {}}));
+          read, {std::u16string(path), value, std::u16string(list), slot, -1, {}, {}, {}, {}, site, {}}));
     }
   }
 }
@@ -152,8 +164,15 @@ void AddDevices(Platform& os, MachineLists* lists) {
 
 // The device site a device backup belongs to: the device it names, or, for
 // one that names none, the device at its position when that is the only
-// CD-ROM device (with more, which one it came from cannot be told).
-void Match(MachineLists* lists, Backup* backup) {
+// CD-ROM device (with more, which one it came from cannot be told). A
+// device value beside it that is no device name is no evidence, and such a
+// backup is not matched by its position either.
+void Match(MachineLists* lists, const DeviceBackupEvidence& evidence, Backup* backup) {
+  using Device = DeviceBackupEvidence::Device;
+  if (evidence.device == Device::kUnreadable) {
+    backup->unmatched = evidence.why + u": which device it came from cannot be told";
+    return;
+  }
   for (std::size_t at = 0; at < lists->sites.size(); ++at) {
     const Site& site = lists->sites[at];
     if (!site.device() || !SameName(site.list, backup->list)) continue;
@@ -164,27 +183,36 @@ void Match(MachineLists* lists, Backup* backup) {
       return;
     }
   }
+  const std::u16string origin =
+      evidence.why.empty() ? u"written before backups named their device"
+                           : evidence.why + u" (replaced since, by an older version or by hand)";
   if (backup->device_id) {
     backup->unmatched = u"its device, " + *backup->device_id + u", is not present";
   } else if (lists->devices == 1) {
-    backup->unmatched = u"written before backups named their device, at a position where no "
-                        u"device is now";
+    backup->unmatched = origin + u", at a position where no device is now";
   } else {
-    backup->unmatched = u"written before backups named their device; with more than one CD-ROM "
-                        u"device, which one it came from cannot be told";
+    backup->unmatched = origin + u"; with more than one CD-ROM device, which one it came from "
+                                 u"cannot be told";
   }
 }
 
 void AddDeviceBackups(Platform& os, MachineLists* lists) {
   RegKey parent(os);
-  if (parent.Open(kDeviceBackupsKey, win::kKeyEnumerateSubKeys) != win::kSuccess) return;
+  if (const Status opened = parent.Open(kDeviceBackupsKey, win::kKeyEnumerateSubKeys)) {
+    if (opened != win::kFileNotFound) lists->unreadable.push_back({std::u16string(kDeviceBackupsKey), opened});
+    return;
+  }
   std::vector<std::pair<int, std::u16string>> keys;
   for (std::uint32_t index = 0;; ++index) {
     char16_t name[256] = {};
     std::uint32_t length = std::size(name);
     const Status status = parent.EnumKey(index, name, &length);
-    if (status == win::kMoreData) continue;
-    if (status != win::kSuccess) break;
+    if (status == win::kMoreData) continue;  // a name longer than any backup key's
+    if (status == win::kNoMoreItems) break;
+    if (status != win::kSuccess) {
+      lists->unreadable.push_back({std::u16string(kDeviceBackupsKey), status});
+      break;
+    }
     const std::u16string_view found(name, std::min<std::size_t>(length, std::size(name) - 1));
     if (const int number = BackupKeyNumber(found); number >= 0) {
       keys.emplace_back(number, std::u16string(kDeviceBackupsKey) + u"\\" + std::u16string(found));
@@ -193,15 +221,25 @@ void AddDeviceBackups(Platform& os, MachineLists* lists) {
   std::sort(keys.begin(), keys.end());
   for (const auto& [number, path] : keys) {
     RegKey key(os);
-    if (key.Open(path, win::kKeyQueryValue) != win::kSuccess) continue;
+    if (const Status opened = key.Open(path, win::kKeyQueryValue)) {
+      lists->unreadable.push_back({path, opened});
+      continue;
+    }
     for (const auto list : kLists) {
       for (const int slot : {1, 2}) {
         const std::u16string value = std::u16string(list) + (slot == 1 ? u"_1" : u"_2");
         const Read read = ReadValue(key, value);
         if (read.absent) continue;
+        const DeviceBackupEvidence evidence = ReadDeviceBackupEvidence(key, value);
         Backup backup = BackupFrom(read, {path, value, std::u16string(list), slot, number,
-                                          DeviceNamedBeside(key, value), {}, {}, -1, {}});
-        Match(lists, &backup);
+                                          {}, {}, {}, {}, -1, {}});
+        if (evidence.device == DeviceBackupEvidence::Device::kNamed) {
+          backup.device_id = evidence.device_id;
+        }
+        if (evidence.record == DeviceBackupEvidence::Record::kMatches) {
+          backup.written = evidence.written;
+        }
+        Match(lists, evidence, &backup);
         lists->backups.push_back(std::move(backup));
       }
     }
@@ -216,6 +254,17 @@ std::u16string ListUnits(const std::vector<std::u16string>& names) {
   return units + u'\0';
 }
 
+bool FitsAList(const std::vector<std::u16string>& names) {
+  return ListUnits(names).size() * 2 <= MultiSz::kBytes;
+}
+
+bool WrittenAfter(const Backup& a, const Backup& b) {
+  if (a.written.empty() != b.written.empty()) return b.written.empty();
+  if (a.written != b.written) return a.written > b.written;  // ISO 8601, one length
+  if (a.slot != b.slot) return a.slot > b.slot;
+  return a.number < b.number;
+}
+
 bool Holds(const std::vector<std::u16string>& names, std::u16string_view name) {
   return std::any_of(names.begin(), names.end(),
                      [&](const std::u16string& held) { return SameName(held, name); });
@@ -225,7 +274,7 @@ CurrentList ReadSite(Platform& os, const Site& site) {
   if (!site.device()) {
     RegKey key(os);
     if (const Status opened = key.Open(site.key, win::kKeyQueryValue)) {
-      return {opened, true, {}};
+      return {opened, {}, {}};
     }
     return Current(ReadValue(key, site.list));
   }
@@ -240,7 +289,7 @@ CurrentList ReadSite(Platform& os, const Site& site) {
     }
     return ReadProperty(os, devices.set(), devices.index(), site.property);
   }
-  return {win::kFileNotFound, true, {}};
+  return {win::kFileNotFound, {}, {}};
 }
 
 MachineLists LookAtLists(Platform& os) {

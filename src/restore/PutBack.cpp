@@ -19,6 +19,7 @@ std::u16string Error(Status status) {
 }
 
 constexpr std::u16string_view kWouldGo = u"a repair would remove it again: ";
+constexpr std::u16string_view kTooLong = u"the list would be longer than a list may be";
 
 std::size_t Find(const std::vector<std::u16string>& names, std::u16string_view name,
                  std::size_t from) {
@@ -60,6 +61,16 @@ std::u16string WhyNotPutBack(Platform& os, std::u16string_view name) {
                ? u"where its driver file lies cannot be told (" + key + u", ImagePath)"
                : u"its driver file " + file.path + u" cannot be seen (" + Error(file.look) + u")";
   }
+  // A repair takes a folder there for the driver (it looks for a name, not
+  // a file), but Windows cannot load a folder: the filter would make the
+  // drive vanish.
+  FileFacts facts;
+  if (const Status described = os.DescribeFile(LoaderPath(file.path), &facts)) {
+    return u"its driver file " + file.path + u" cannot be seen (" + Error(described) + u")";
+  }
+  if ((facts.attributes & win::kFileAttributeDirectory) != 0) {
+    return u"its driver file " + file.path + u" is a folder, which Windows cannot load as a driver";
+  }
   return {};
 }
 
@@ -91,25 +102,25 @@ Plan PlanPutBack(const MachineLists& lists, std::u16string_view name) {
   for (std::size_t site = 0; site < lists.sites.size(); ++site) {
     const CurrentList& now = lists.now[site];
     if (!now.not_read && Holds(now.names, name)) continue;
-    // The latest backup of this list that holds the name.
-    int latest = -1;
-    for (std::size_t at = 0; at < lists.backups.size(); ++at) {
-      const Backup& backup = lists.backups[at];
-      if (backup.site == static_cast<int>(site) && Holds(backup.names, name) &&
-          (latest < 0 || backup.slot > lists.backups[latest].slot)) {
-        latest = static_cast<int>(at);
-      }
-    }
+    const int latest = LatestBackup(lists, static_cast<int>(site),
+                                    [&](const Backup& backup) { return Holds(backup.names, name); });
     if (latest < 0) continue;
     if (now.not_read) {
       plan.not_used.push_back({latest, u"its list cannot be read now (" + Error(*now.not_read) + u")"});
-    } else if (!now.plain) {
-      plan.not_used.push_back(
-          {latest, u"its list now holds more than names: put the name back by hand"});
-    } else {
-      plan.puts.push_back({static_cast<int>(site), latest,
-                           PutBackInto(now.names, lists.backups[latest].names, name)});
+      continue;
     }
+    if (!now.plain()) {
+      plan.not_used.push_back({latest, now.not_plain});
+      continue;
+    }
+    std::vector<std::u16string> after =
+        PutBackInto(now.names, lists.backups[static_cast<std::size_t>(latest)].names, name);
+    // What --apply would refuse, a look refuses too.
+    if (!FitsAList(after)) {
+      plan.not_used.push_back({latest, std::u16string(kTooLong)});
+      continue;
+    }
+    plan.puts.push_back({static_cast<int>(site), latest, std::move(after)});
   }
   for (std::size_t at = 0; at < lists.backups.size(); ++at) {
     const Backup& backup = lists.backups[at];
@@ -124,12 +135,12 @@ std::u16string MakePut(Platform& os, const Site& site, const Backup& backup,
                        std::u16string_view name, std::vector<std::u16string>* after) {
   const CurrentList now = ReadSite(os, site);
   if (now.not_read) return u"its list cannot be read now (" + Error(*now.not_read) + u")";
-  if (!now.plain) return u"its list now holds more than names: put the name back by hand";
+  if (!now.plain()) return now.not_plain;
   if (Holds(now.names, name)) return u"its list holds the name already";
   *after = PutBackInto(now.names, backup.names, name);
+  if (!FitsAList(*after)) return std::u16string(kTooLong);
   const std::u16string units = ListUnits(*after);
   const auto bytes = static_cast<std::uint32_t>(units.size() * 2);
-  if (bytes > MultiSz::kBytes) return u"the list would be longer than a list may be";
   Status status = win::kFileNotFound;
   if (!site.device()) {
     RegKey key(os);

@@ -105,6 +105,29 @@ std::string Shown(std::u16string_view text) {
   return out;
 }
 
+std::u16string ShownUnits(std::u16string_view text,
+                          const std::function<bool(std::u16string_view)>& keeps) {
+  std::u16string out;
+  out.reserve(text.size());
+  ForEachCharacter(text, [&](char32_t code) {
+    std::u16string units;
+    if (code >= 0x10000) {
+      units += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
+      units += static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
+    } else {
+      units += static_cast<char16_t>(code);
+    }
+    if (code == U'<' || Hidden(code) || (keeps && !keeps(units))) {
+      char escaped[16];
+      std::snprintf(escaped, sizeof escaped, "<U+%04X>", static_cast<unsigned>(code));
+      for (const char* at = escaped; *at != '\0'; ++at) out += static_cast<char16_t>(*at);
+    } else {
+      out += units;
+    }
+  });
+  return out;
+}
+
 std::size_t Characters(std::string_view utf8) {
   std::size_t count = 0;
   for (const char byte : utf8) {

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,6 +31,12 @@ bool Hidden(char32_t code);
 
 // `text` as UTF-8 for the text report, hidden characters and '<' escaped.
 std::string Shown(std::u16string_view text);
+
+// `text` escaped as Shown escapes it, kept in UTF-16, for a log line. A
+// character for which `keeps` (given its units) answers false is escaped
+// too: one the log's code page cannot hold would become '?' there.
+std::u16string ShownUnits(std::u16string_view text,
+                          const std::function<bool(std::u16string_view)>& keeps = {});
 
 // Names of a list as the text report shows them: each Shown, joined by
 // ", "; "(no name)" for none.
