@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -243,6 +244,30 @@ int Run(MemoryPlatform& machine) {
   return exit_code;
 }
 
+// A device's lower-filter backup at `position`, written as a repair writes
+// it at `when` with `names`, then, when `replaced_by` is given, its value
+// replaced by another writer that leaves the values beside it.
+void PlantDeviceBackup(MemoryPlatform& machine, std::size_t position, std::u16string_view value,
+                       const std::vector<std::u16string>& names,
+                       const std::optional<std::vector<std::u16string>>& replaced_by,
+                       std::u16string_view id, const tarvox::UtcTime& when) {
+  const std::u16string key =
+      std::u16string(tarvox::kDeviceBackupKeyPrefix) + char16_t(u'0' + position);
+  const auto list_bytes = [](const std::vector<std::u16string>& list) {
+    const std::u16string units = tarvox::restore::ListUnits(list);
+    return std::string(reinterpret_cast<const char*>(units.data()), units.size() * 2);
+  };
+  const std::string bytes = list_bytes(names);
+  machine.PutValue(key, value, win::kRegMultiSz, bytes);
+  tarvox::RegKey opened(machine);
+  opened.Open(key, win::kKeyQueryValue | win::kKeySetValue);
+  tarvox::WriteDeviceBackupRecord(opened, value, {win::kRegMultiSz, bytes}, id, when);
+  if (replaced_by) {
+    machine.PutValue(key, value, win::kRegMultiSz,
+                     list_bytes(*replaced_by));
+  }
+}
+
 // The machine of the input.
 struct Decoded {
   std::vector<std::u16string> devices;  // in the order they enumerate
@@ -312,6 +337,29 @@ Decoded Decode(const std::uint8_t* data, std::size_t size, MemoryPlatform& machi
   if ((more & 24) != 0 && !machine.FileExists(kTempLog)) machine.AddFile(kTempLog, "");
   if (more & 8) machine.SetReadOnly(kTempLog, true);
   if (more & 16) machine.HoldExclusively(kTempLog);
+  // A history of the devices' lists: backups written before this run.
+  for (std::size_t at = 0; at < devices.size(); ++at) {
+    std::vector<std::u16string> names =
+        tarvox::invariants::ListNames(machine, devices[at], u"LowerFilters");
+    if (names.empty()) continue;
+    const std::u16string id = devices[at].substr(devices[at].rfind(u"ROOT\\"));
+    // An older backup of the device, at the position before its own (where
+    // nothing but its date makes it older), its names in another order:
+    // the run's own is the later one.
+    if (more & 32) {
+      PlantDeviceBackup(machine, at > 0 ? at - 1 : devices.size(), u"LowerFilters_1",
+                        {names.rbegin(), names.rend()}, {}, id, {2026, 1, 1, 0, 0, 0});
+    }
+    // A backup written for the device at another's position, dated after
+    // the run, then replaced by another writer with its names in another
+    // order: it no longer matches its record, so it names no device and
+    // has no date.
+    if ((more & 64) && devices.size() > 1) {
+      PlantDeviceBackup(machine, (at + 1) % devices.size(), u"LowerFilters_2", names,
+                        std::vector<std::u16string>{names.rbegin(), names.rend()}, id,
+                        {2026, 12, 31, 0, 0, 0});
+    }
+  }
   return decoded;
 }
 

@@ -70,6 +70,18 @@ TEST_F(EndToEnd, RestorePutsAFilterBackOnItsDeviceAfterTheDevicesChanged) {
   EXPECT_EQ(Restore(L"--name tvoff").end.exit_code, 0u);
   EXPECT_EQ(Restore(L"").end.exit_code, 0u);
   EXPECT_EQ(Restore(L"--apply").end.exit_code, 2u);
+  EXPECT_EQ(Restore(L"--help --name tvoff").end.exit_code, 2u);
+
+  // The listing dates the backup by its record; one another writer
+  // replaced names no device any more.
+  const Restored listed = Restore(L"");
+  EXPECT_NE(listed.out.find("UpperFilters_1 (first repair at position 0, written 20"),
+            std::string::npos) << listed.out;
+  PutMultiSz(L"SOFTWARE\\Kestrow\\OrvaneTarvox\\BackupDeviceNr0", L"UpperFilters_1",
+             {L"tvgood", L"tvoff"});
+  const Restored replaced = Restore(L"");
+  EXPECT_NE(replaced.out.find("it is not the backup its device was named with"), std::string::npos)
+      << replaced.out;
 }
 
 }  // namespace
