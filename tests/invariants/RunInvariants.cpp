@@ -1,5 +1,7 @@
 #include "invariants/RunInvariants.h"
 
+#include "invariants/StoredValues.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -21,16 +23,7 @@ std::string Narrow(std::u16string_view text) {
 
 namespace {
 
-using memory::Fold;
-using Stored = MemoryPlatform::StoredValue;
-
 constexpr std::u16string_view kServices = u"SYSTEM\\CurrentControlSet\\Services\\";
-
-std::u16string FoldAz(std::u16string_view text) {
-  std::u16string folded(text);
-  for (auto& unit : folded) unit = FoldAsciiLetter(unit);
-  return folded;
-}
 
 // What the registry and the file system say when there is nothing at a
 // place: the only answers that may cost a name.
@@ -39,81 +32,6 @@ bool ReportsAbsence(Status status) {
     if (status == absent) return true;
   }
   return false;
-}
-
-std::vector<std::u16string> EntriesOf(const Stored& value) {
-  MultiSz list;
-  std::memcpy(list.data(), value.bytes.data(),
-              std::min<std::size_t>(value.bytes.size(), MultiSz::kBytes));
-  return MultiSzEntries(list);
-}
-
-std::string ListBytes(const std::vector<std::u16string>& entries) {
-  std::u16string units;
-  for (const auto& entry : entries) units += entry + u'\0';
-  units += u'\0';
-  return std::string(reinterpret_cast<const char*>(units.data()),
-                     units.size() * 2);
-}
-
-// What Windows reads from a single string: the one name it holds.
-Stored Converted(const Stored& value) {
-  if (value.type != win::kRegSz) return value;
-  std::u16string text(std::min<std::size_t>(value.bytes.size() / 2, MultiSz::kUnits),
-                      u'\0');
-  std::memcpy(text.data(), value.bytes.data(), text.size() * 2);
-  text.resize(std::min(text.find(u'\0'), text.size()));
-  if (text.empty()) return {win::kRegMultiSz, std::string(4, '\0')};
-  return {win::kRegMultiSz, ListBytes({text})};
-}
-
-std::string WithoutTrailingNuls(std::string bytes) {
-  while (!bytes.empty() && bytes.back() == '\0') bytes.pop_back();
-  return bytes;
-}
-
-// Whether putting the names Windows reads from `value` in its place (or
-// nothing, when it holds none) drops stored data. Trailing NULs are no data.
-bool RewriteDropsData(const Stored& value) {
-  return WithoutTrailingNuls(ListBytes(EntriesOf(Converted(value)))) !=
-         WithoutTrailingNuls(value.bytes);
-}
-
-bool Same(const std::optional<Stored>& a, const std::optional<Stored>& b) {
-  if (a.has_value() != b.has_value()) return false;
-  return !a || (a->type == b->type && a->bytes == b->bytes);
-}
-
-// The entries as read less every spelling of the names that went, in order.
-bool IsPruningOf(const std::vector<std::u16string>& kept,
-                 const std::vector<std::u16string>& read) {
-  std::set<std::u16string> staying;
-  for (const auto& entry : kept) staying.insert(FoldAz(entry));
-  std::vector<std::u16string> expected;
-  for (const auto& entry : read) {
-    if (staying.count(FoldAz(entry)) != 0) expected.push_back(entry);
-  }
-  return expected == kept;
-}
-
-constexpr std::u16string_view kTempLog = u"\\TARVOXTMP.LOG";  // as Fold spells it
-constexpr std::u16string_view kFinalLog = u"\\TARVOX.LOG";
-
-bool IsLogFile(std::u16string_view folded_path) {
-  return folded_path.ends_with(kTempLog) || folded_path.ends_with(kFinalLog);
-}
-
-std::optional<Stored> Find(const RunSnapshot::Values& values,
-                           std::u16string_view key, std::u16string_view name) {
-  const auto it = values.find({Fold(key), Fold(name)});
-  if (it == values.end()) return std::nullopt;
-  return it->second.value;
-}
-
-std::u16string TextOf(const Stored& value) {
-  std::u16string text(value.bytes.size() / 2, u'\0');
-  std::memcpy(text.data(), value.bytes.data(), text.size() * 2);
-  return text.substr(0, std::min(text.find(u'\0'), text.size()));
 }
 
 // The subkeys right below the Services key, as spelled.
@@ -580,63 +498,6 @@ std::string RunSnapshot::CheckNothingRepaired(const MemoryPlatform& after) const
   }
   for (const auto& [path, _] : files) {
     if (!IsLogFile(path) && files_.count(path) == 0) return "file created again: " + Narrow(path);
-  }
-  return "";
-}
-
-std::vector<std::u16string> ListNames(const MemoryPlatform& machine, std::u16string_view key,
-                                      std::u16string_view name) {
-  const std::optional<Stored> value = machine.GetValue(key, name);
-  if (!value || value->bytes.size() > MultiSz::kBytes) return {};
-  return EntriesOf(Converted(*value));
-}
-
-std::string SameOutcome(const MemoryPlatform& a, const MemoryPlatform& b, bool logs) {
-  const auto values = [](const MemoryPlatform& machine) {
-    std::map<std::pair<std::u16string, std::u16string>, std::pair<std::u16string, Stored>> all;
-    for (const auto& at : machine.AllValues()) {
-      all[{Fold(at.key), Fold(at.name)}] = {at.name, at.value};
-    }
-    return all;
-  };
-  const auto va = values(a);
-  const auto vb = values(b);
-  for (const auto* side : {&va, &vb}) {
-    const auto& other = side == &va ? vb : va;
-    for (const auto& [at, value] : *side) {
-      const auto it = other.find(at);
-      if (it == other.end() || it->second.first != value.first ||
-          !Same(it->second.second, value.second)) {
-        return "value differs: " + Narrow(at.first) + " " + Narrow(value.first);
-      }
-    }
-  }
-  if (a.AllKeys() != b.AllKeys()) return "keys differ";
-  const auto files = [&](const MemoryPlatform& machine) {
-    std::map<std::u16string, std::string> all;
-    for (const auto& [path, bytes] : machine.AllFileBytes()) {
-      if (!logs && IsLogFile(Fold(path))) continue;
-      all[path] = bytes;
-    }
-    return all;
-  };
-  const auto fa = files(a);
-  const auto fb = files(b);
-  if (fa != fb) {
-    for (const auto& [path, bytes] : fa) {
-      const auto it = fb.find(path);
-      if (it == fb.end() || it->second != bytes) return "file differs: " + Narrow(path);
-    }
-    return "a file is there in one only";
-  }
-  if (!logs) return "";
-  if (a.notices().size() != b.notices().size()) return "notices differ";
-  for (std::size_t n = 0; n < a.notices().size(); ++n) {
-    const auto& x = a.notices()[n];
-    const auto& y = b.notices()[n];
-    if (x.text != y.text || x.caption != y.caption || x.style != y.style) {
-      return "notices differ";
-    }
   }
   return "";
 }
