@@ -4,6 +4,7 @@
 #include "log/RunLog.h"
 #include "platform/RunState.h"
 #include "repair/RepairChecks.h"
+#include "repair/RunContext.h"
 #include "resources/Catalogue.h"
 
 namespace tarvox {
@@ -11,8 +12,12 @@ namespace tarvox {
 int RepairApp::InitInstance() {
   if (TakeSingleInstanceGuard(os_) == 0) return 0;
   const bool silent = IsSilentCommandLine(os_.CommandLine());
-  const int log_open = StartRun(os_);
-  RunRepairChecks(os_);
+  RunContext run(nullptr, passed_);
+  const int log_open = StartRun(os_, run);
+  if (!run.ended()) RunRepairChecks(os_, run);
+  // Ended early: the lines so far stay in the temporary log, which is not
+  // finished, and no notice is shown.
+  if ((ended_ = run.ended())) return 1;
 
   // A notice where nobody can see it (a service, a scheduled task, a
   // deployment agent in session 0) would wait for ever, holding the guard
@@ -29,7 +34,7 @@ int RepairApp::InitInstance() {
 
 int RepairApp::Run() {
   InitInstance();
-  return 0;
+  return ended_.value_or(0);
 }
 
 }  // namespace tarvox

@@ -1,28 +1,38 @@
 // The application: one pass of every check, from start to exit code.
 #pragma once
 
+#include <optional>
+
 #include "platform/Platform.h"
+#include "services/PassedNames.h"
 #include "repair/RepairChecks.h"
 
 namespace tarvox {
 
 class RepairApp {
  public:
-  explicit RepairApp(Platform& os) : os_(os) {}
+  // `passed`: where the run keeps the names that passed (none: a set of its
+  // own).
+  explicit RepairApp(Platform& os, PassedNames* passed = nullptr) : os_(os), passed_(passed) {}
 
   // The whole run: single-instance guard, command line, Windows folder, run
   // log, platform check, the repair checks in their fixed order, reboot
   // notice, log finished. 1 when it ran to its end, 0 when another instance
   // is running (then nothing was read, written or shown). Too old a Windows,
-  // or no rights to the CD-ROM class key, end the process inside with -1.
+  // or no rights to the CD-ROM class key, end the run there: nothing more
+  // is done, and the process is to end with -1 (ended()).
   int InitInstance();
+  const std::optional<int>& ended() const { return ended_; }
 
-  // The process's exit code after InitInstance: 0 for both of its results,
-  // as the window framework's message loop ends at once without a window.
+  // The process's exit code: 0 for both results of InitInstance, as the
+  // window framework's message loop ends at once without a window; -1 for a
+  // run that ended early.
   int Run();
 
  private:
   Platform& os_;
+  PassedNames* passed_;
+  std::optional<int> ended_;
 };
 
 }  // namespace tarvox

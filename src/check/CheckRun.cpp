@@ -9,6 +9,7 @@
 #include "repair/CoInstaller.h"
 #include "repair/DeviceFilters.h"
 #include "repair/RepairChecks.h"
+#include "repair/RunContext.h"
 #include "services/Verdict.h"
 
 namespace tarvox::check {
@@ -204,18 +205,14 @@ void Attribute(Report* report) {
   }
 }
 
-// The run's process-wide state, and the observer, for the check's span.
+// The run's process-wide state for the check's span.
 class CheckScope {
  public:
-  explicit CheckScope(RunObserver* observer) {
+  CheckScope() {
     RunLog.Close();
     g_changesMade = 0;
-    g_runObserver = observer;
   }
-  ~CheckScope() {
-    RunLog.Close();
-    g_runObserver = nullptr;
-  }
+  ~CheckScope() { RunLog.Close(); }
   CheckScope(const CheckScope&) = delete;
   CheckScope& operator=(const CheckScope&) = delete;
 };
@@ -227,14 +224,14 @@ MachineFacts LookAt(Platform& machine) {
 // Plays a repair's run through on the overlay, as far as it would go.
 void ForeseeRun(OverlayPlatform& overlay, Report* report) {
   Collector collector(report);
-  const CheckScope scope(&collector);
-  try {
-    StartRun(overlay);
+  const CheckScope scope;
+  RunContext run(&collector);
+  StartRun(overlay, run);
+  if (!run.ended()) {
     report->lists_reached = true;
-    RunRepairChecks(overlay);
-  } catch (const OverlayPlatform::RunEnded& ended) {
-    report->ends_with = ended.code;
+    RunRepairChecks(overlay, run);
   }
+  report->ends_with = run.ended();
   report->reboot = g_changesMade != 0;
 }
 

@@ -345,9 +345,6 @@ class Platform {
   // MessageBoxW without owner; returns when the user has closed it.
   virtual void ShowNotice(std::u16string_view text, std::u16string_view caption,
                           std::uint32_t style) = 0;
-  // The runtime library's exit: files are closed, the process ends with
-  // `code`.
-  [[noreturn]] virtual void EndProcess(int code) = 0;
 };
 
 }  // namespace tarvox

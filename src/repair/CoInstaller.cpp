@@ -7,7 +7,7 @@
 #include "platform/RegKey.h"
 #include "platform/RunState.h"
 #include "repair/FilterList.h"
-#include "repair/RunObserver.h"
+#include "repair/RunContext.h"
 #include "services/FilePresence.h"
 
 namespace tarvox {
@@ -29,8 +29,8 @@ namespace {
 
 // One judging of the list as read, and its change; kListChanged when the
 // list changed before it could be written.
-int JudgeCoInstallerList(Platform& os, const RegKey& key, const ListReader& read_list,
-                         const ListAsRead& read) {
+int JudgeCoInstallerList(Platform& os, RunContext& run, const RegKey& key,
+                         const ListReader& read_list, const ListAsRead& read) {
   // Only the first product entry is judged. Data of any type is read as a
   // list as it stands.
   MultiSz list = read.stored;
@@ -40,12 +40,12 @@ int JudgeCoInstallerList(Platform& os, const RegKey& key, const ListReader& read
         return entry.find(kProductCoInstallerMarker) != std::u16string::npos;
       });
   if (product == entries.end()) {
-    if (g_runObserver != nullptr) g_runObserver->CoInstaller(u"", u"", kNotAsked, 0);
+    run.Tell([](RunObserver& observer) { observer.CoInstaller(u"", u"", kNotAsked, 0); });
     return 0;
   }
   const std::u16string file_name = CoInstallerFileName(*product);
   const auto tell = [&](std::u16string_view dll, int present, Status look = 0) {
-    if (g_runObserver != nullptr) g_runObserver->CoInstaller(*product, dll, present, look);
+    run.Tell([&](RunObserver& observer) { observer.CoInstaller(*product, dll, present, look); });
     return present;
   };
   if (file_name.empty()) {
@@ -78,11 +78,11 @@ int JudgeCoInstallerList(Platform& os, const RegKey& key, const ListReader& read
 
 }  // namespace
 
-int CheckCoInstaller(Platform& os) {
+int CheckCoInstaller(Platform& os, RunContext& run) {
   RegKey key(os);
   if (const Status opened =
           key.Open(kCoDeviceInstallersKey, win::kKeyQueryValue | win::kKeySetValue)) {
-    if (g_runObserver != nullptr) g_runObserver->CoInstallerNotRead(opened);
+    run.Tell([&](RunObserver& observer) { observer.CoInstallerNotRead(opened); });
     RunLog << Message::kCouldNotOpenKey << kEndLine;
     RunLog << kCoDeviceInstallersKey << kEndLine;
     return 0;
@@ -98,10 +98,10 @@ int CheckCoInstaller(Platform& os) {
   for (int judging = 0; judging < kJudgingsPerList; ++judging) {
     ListAsRead read;
     if (const Status status = read_list(&read)) {
-      if (g_runObserver != nullptr) g_runObserver->CoInstallerNotRead(status);
+      run.Tell([&](RunObserver& observer) { observer.CoInstallerNotRead(status); });
       return 0;
     }
-    if (const int judged = JudgeCoInstallerList(os, key, read_list, read);
+    if (const int judged = JudgeCoInstallerList(os, run, key, read_list, read);
         judged != kListChanged) {
       return judged;
     }

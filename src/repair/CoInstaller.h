@@ -7,6 +7,8 @@
 
 namespace tarvox {
 
+class RunContext;
+
 inline constexpr std::u16string_view kCoDeviceInstallersKey =
     u"SYSTEM\\CurrentControlSet\\Control\\CoDeviceInstallers";
 inline constexpr std::u16string_view kCdromClassGuid =
@@ -22,6 +24,6 @@ inline constexpr std::u16string_view kProductCoInstallerMarker = u"OrvaneCo";
 // unknown, or the DLL cannot be seen): the entry stays; 0 in every other case
 // (key not opened, no product entry, no "." in it, entry removed). Logs only
 // a key it cannot open.
-int CheckCoInstaller(Platform& os);
+int CheckCoInstaller(Platform& os, RunContext& run);
 
 }  // namespace tarvox

@@ -6,7 +6,7 @@
 #include "multisz/Names.h"
 #include "platform/RegKey.h"
 #include "platform/RunState.h"
-#include "repair/RunObserver.h"
+#include "repair/RunContext.h"
 
 namespace tarvox {
 namespace {
@@ -86,7 +86,8 @@ namespace {
 
 // One judging of a device's list as read, and its change; kListChanged
 // when the list changed before it could be written.
-int RepairDeviceList(Platform& os, std::uint32_t property, const DeviceEnumerator& devices,
+int RepairDeviceList(Platform& os, RunContext& run, std::uint32_t property,
+                     const DeviceEnumerator& devices,
                      int number, const ListReader& read_list, const ListAsRead& read) {
   if (MultiSzLength(&read.list) == 0) return 1;  // no name: nothing to do
   const auto write = [&](const MultiSz* list) {
@@ -107,7 +108,7 @@ int RepairDeviceList(Platform& os, std::uint32_t property, const DeviceEnumerato
 
   MultiSz working;
   MultiSzCopy(&working, &read.list);
-  const bool pruned = PruneFilterList(os, read.list, &working);
+  const bool pruned = PruneFilterList(os, run, read.list, &working);
   if (!pruned && !read.single_string) return 1;
   if (!pruned) {
     // A single string becomes the list of the one name Windows reads from
@@ -124,15 +125,15 @@ int RepairDeviceList(Platform& os, std::uint32_t property, const DeviceEnumerato
   });
 }
 
-void RepairEachDevice(Platform& os, std::uint32_t property,
+void RepairEachDevice(Platform& os, RunContext& run, std::uint32_t property,
                       DeviceEnumerator& devices) {
   for (int number = 0; devices.status() == DeviceEnumerator::kOnDevice;
        ++number, devices.Step()) {
-    if (g_runObserver != nullptr) {
+    run.Tell([&](RunObserver& observer) {
       ListPlace place{{}, PropertyValueName(property), number, {}, property};
       os.DeviceInstanceId(devices.set(), devices.index(), &place.device_id);
-      g_runObserver->Place(place);
-    }
+      observer.Place(place);
+    });
     // A list that does not fit the buffer leaves the buffer undefined: such
     // a device is passed over, as one without a list.
     const ListReader read_list = [&](ListAsRead* read) {
@@ -142,23 +143,18 @@ void RepairEachDevice(Platform& os, std::uint32_t property,
       if (status == win::kSuccess) SingleStringToList(read);
       return status;
     };
-    RepairListAsItNowIs(read_list, [&](const ListAsRead& read) {
-      return RepairDeviceList(os, property, devices, number, read_list, read);
+    RepairListAsItNowIs(run, read_list, [&](const ListAsRead& read) {
+      return RepairDeviceList(os, run, property, devices, number, read_list, read);
     });
   }
 }
 
 }  // namespace
 
-void RepairDeviceFilters(Platform& os, std::uint32_t property) {
-  const CdromDeviceSet devices(os);
-  RepairDeviceFilters(os, property, devices.get());
-}
-
-void RepairDeviceFilters(Platform& os, std::uint32_t property,
+void RepairDeviceFilters(Platform& os, RunContext& run, std::uint32_t property,
                          DeviceSetHandle set) {
   DeviceEnumerator devices(os, set);
-  RepairEachDevice(os, property, devices);
+  RepairEachDevice(os, run, property, devices);
 }
 
 }  // namespace tarvox

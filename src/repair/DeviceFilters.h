@@ -15,6 +15,8 @@
 
 namespace tarvox {
 
+class RunContext;
+
 inline constexpr std::u16string_view kDeviceBackupKeyPrefix =
     u"SOFTWARE\\Kestrow\\OrvaneTarvox\\BackupDeviceNr";
 
@@ -70,11 +72,10 @@ class DeviceEnumerator {
 // cleared when nothing remains. When the backup cannot be written the
 // device's list is left as read, for its content would be kept nowhere. A
 // pruned list Windows took asks for a reboot.
-void RepairDeviceFilters(Platform& os, std::uint32_t property);
-// The same pass over a set the caller obtained: the run obtains one set for
-// both passes, as obtaining and releasing a set of many devices costs more
-// than all else a pass does. The devices and their order are the same.
-void RepairDeviceFilters(Platform& os, std::uint32_t property,
+// The pass goes over a set the caller obtained (CdromDeviceSet): the run
+// obtains one set for both passes, as obtaining and releasing a set of many
+// devices costs more than all else a pass does.
+void RepairDeviceFilters(Platform& os, RunContext& run, std::uint32_t property,
                          DeviceSetHandle set);
 
 // Saves `read` as it was read for the device at position `number` under the

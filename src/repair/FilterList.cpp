@@ -4,9 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "repair/RunObserver.h"
+#include "repair/RunContext.h"
 #include "services/DriverFile.h"
-#include "services/PassedNames.h"
 #include "services/Verdict.h"
 #include "services/Services.h"
 
@@ -47,10 +46,10 @@ namespace {
 
 // Asks the questions about one name, in their order, as far as its answers
 // let them go.
-void JudgeName(Platform& os, NameFinding* found) {
+void JudgeName(Platform& os, RunContext& run, NameFinding* found) {
   // A name that passed every question earlier in the run passes again:
   // nothing it was judged on has changed since.
-  if (g_passedNames.Has(found->name)) {
+  if (run.passed().Has(found->name)) {
     found->passed_earlier = true;
     return;
   }
@@ -62,12 +61,15 @@ void JudgeName(Platform& os, NameFinding* found) {
   if (found->exists != 1) return;
   found->enabled = IsServiceEnabled(service, u"Start", &found->start);
   found->driver = CheckDriverFile(os, found->name, service, &found->driver_file);
-  if (found->enabled == 1 && found->driver == 1) g_passedNames.Add(found->name);
+  // A file appeared and one went: what was judged by files before may not
+  // hold any more.
+  if (found->driver_file.restored == 1) run.passed().Forget();
+  if (found->enabled == 1 && found->driver == 1) run.passed().Add(found->name);
 }
 
 }  // namespace
 
-bool PruneFilterList(Platform& os, const MultiSz& as_read, MultiSz* working) {
+bool PruneFilterList(Platform& os, RunContext& run, const MultiSz& as_read, MultiSz* working) {
   bool changed = false;
   const auto remove = [&](const std::u16string& name) {
     MultiSzRemove(working, name.c_str());
@@ -76,8 +78,8 @@ bool PruneFilterList(Platform& os, const MultiSz& as_read, MultiSz* working) {
   for (const std::u16string& name : MultiSzEntries(as_read)) {
     NameFinding found;
     found.name = name;
-    JudgeName(os, &found);
-    if (g_runObserver != nullptr) g_runObserver->Judged(found);
+    JudgeName(os, run, &found);
+    run.Tell([&](RunObserver& observer) { observer.Judged(found); });
     if (found.exists == 0 || found.enabled == 0 || found.driver == 0) remove(name);
   }
   return changed;
@@ -110,18 +112,18 @@ int WriteJudgedList(const ListReader& read_list, const ListAsRead& judged,
   return write();
 }
 
-int RepairListAsItNowIs(const ListReader& read_list,
+int RepairListAsItNowIs(RunContext& run, const ListReader& read_list,
                         const std::function<int(const ListAsRead&)>& repair) {
   for (int judging = 0; judging < kJudgingsPerList; ++judging) {
     ListAsRead read;
     if (const Status status = read_list(&read)) {
-      if (g_runObserver != nullptr) g_runObserver->NotRead(status, false);
+      run.Tell([&](RunObserver& observer) { observer.NotRead(status, false); });
       return 0;
     }
-    if (g_runObserver != nullptr) g_runObserver->Read(read);
+    run.Tell([&](RunObserver& observer) { observer.Read(read); });
     if (const int result = repair(read); result != kListChanged) return result;
   }
-  if (g_runObserver != nullptr) g_runObserver->KeptChanging();
+  run.Tell([](RunObserver& observer) { observer.KeptChanging(); });
   return 0;
 }
 

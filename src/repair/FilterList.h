@@ -13,6 +13,8 @@
 
 namespace tarvox {
 
+class RunContext;
+
 // A value as stored: its type and bytes.
 struct StoredValue {
   std::uint32_t type = 0;
@@ -55,9 +57,10 @@ void SingleStringToList(ListAsRead* read);
 // restored removes the name. A question that cannot be answered removes
 // nothing, and a name whose service cannot be looked up is not judged at
 // all. A name that passed every question earlier in the run is not asked
-// again (g_passedNames). Names leave `working` through MultiSzRemove, every
-// entry equal to them at once. True when any entry was rejected.
-bool PruneFilterList(Platform& os, const MultiSz& as_read, MultiSz* working);
+// again (the run's kept passes). Names leave `working` through
+// MultiSzRemove, every entry equal to them at once. True when any entry was
+// rejected.
+bool PruneFilterList(Platform& os, RunContext& run, const MultiSz& as_read, MultiSz* working);
 
 // Another program (an installer adding its own filter) may change a list
 // while its names are judged, which takes tens of milliseconds on a large
@@ -93,7 +96,7 @@ int WriteJudgedList(const ListReader& read_list, const ListAsRead& judged,
 // list was changed meanwhile, at most kJudgingsPerList times. Tells the run
 // observer what was read. 0 when the list could not be read or kept
 // changing, else the last repair's result.
-int RepairListAsItNowIs(const ListReader& read_list,
+int RepairListAsItNowIs(RunContext& run, const ListReader& read_list,
                         const std::function<int(const ListAsRead&)>& repair);
 
 // What a backup of `read` stores: the value as it was read, its type and

@@ -4,7 +4,7 @@
 
 #include "log/RunLog.h"
 #include "repair/FilterList.h"
-#include "repair/RunObserver.h"
+#include "repair/RunContext.h"
 
 namespace tarvox {
 namespace {
@@ -24,7 +24,7 @@ std::u16string BackupValueName(const RegKey& key,
 
 // One judging of the list as read, and its change; kListChanged when the
 // list changed before it could be written.
-int RepairListInKey(Platform& os, const FilterListKey& where, const RegKey& key,
+int RepairListInKey(Platform& os, RunContext& run, const FilterListKey& where, const RegKey& key,
                     std::u16string_view valueName, const ListReader& read_list,
                     const ListAsRead& read) {
   // Before a change that loses what was stored, the value as read is saved;
@@ -47,7 +47,7 @@ int RepairListInKey(Platform& os, const FilterListKey& where, const RegKey& key,
 
   MultiSz working;
   MultiSzCopy(&working, &read.list);
-  const bool pruned = PruneFilterList(os, read.list, &working);
+  const bool pruned = PruneFilterList(os, run, read.list, &working);
   if (!pruned && !read.single_string) return 1;
   if (!pruned) {
     // A single string becomes the list of the one name Windows reads from
@@ -69,11 +69,11 @@ int RepairListInKey(Platform& os, const FilterListKey& where, const RegKey& key,
 
 }  // namespace
 
-int RepairFilterListInKey(Platform& os, const FilterListKey& where,
+int RepairFilterListInKey(Platform& os, RunContext& run, const FilterListKey& where,
                           std::u16string_view valueName) {
-  if (g_runObserver != nullptr) {
-    g_runObserver->Place({std::u16string(where.path), std::u16string(valueName), -1, {}, 0});
-  }
+  run.Tell([&](RunObserver& observer) {
+    observer.Place({std::u16string(where.path), std::u16string(valueName), -1, {}, 0});
+  });
   RegKey key(os);
   const Status opened =
       key.Open(where.path, win::kKeyQueryValue | win::kKeySetValue);
@@ -83,15 +83,16 @@ int RepairFilterListInKey(Platform& os, const FilterListKey& where,
     // there to repair, and its absence is no fault worth a line (a line
     // would also replace the older log, which may be the only record of an
     // earlier repair).
-    if (g_runObserver != nullptr) g_runObserver->NotThere();
+    run.Tell([](RunObserver& observer) { observer.NotThere(); });
     return 0;
   }
-  if (opened != win::kSuccess && g_runObserver != nullptr) {
-    g_runObserver->NotRead(opened, true);
+  if (opened != win::kSuccess) {
+    run.Tell([&](RunObserver& observer) { observer.NotRead(opened, true); });
   }
   if (opened == win::kAccessDenied && where.ends_run_when_denied) {
     RunLog << Message::kNotEnoughRights << kEndLine;
-    os.EndProcess(-1);
+    run.End(-1);
+    return 0;
   }
   if (opened != win::kSuccess) {
     RunLog << Message::kCouldNotOpenKey << kEndLine;
@@ -107,18 +108,18 @@ int RepairFilterListInKey(Platform& os, const FilterListKey& where,
     if (status == win::kSuccess) SingleStringToList(read);
     return status;
   };
-  return RepairListAsItNowIs(read_list, [&](const ListAsRead& read) {
-    return RepairListInKey(os, where, key, valueName, read_list, read);
+  return RepairListAsItNowIs(run, read_list, [&](const ListAsRead& read) {
+    return RepairListInKey(os, run, where, key, valueName, read_list, read);
   });
 }
 
-int RepairClassFilterList(Platform& os, std::u16string_view valueName) {
-  return RepairFilterListInKey(os, kClassFilterLists, valueName);
+int RepairClassFilterList(Platform& os, RunContext& run, std::u16string_view valueName) {
+  return RepairFilterListInKey(os, run, kClassFilterLists, valueName);
 }
 
-int RepairCriticalDeviceFilterList(Platform& os,
+int RepairCriticalDeviceFilterList(Platform& os, RunContext& run,
                                    std::u16string_view valueName) {
-  return RepairFilterListInKey(os, kCriticalDeviceFilterLists, valueName);
+  return RepairFilterListInKey(os, run, kCriticalDeviceFilterLists, valueName);
 }
 
 }  // namespace tarvox

@@ -11,6 +11,8 @@
 
 namespace tarvox {
 
+class RunContext;
+
 inline constexpr std::u16string_view kCdromClassKey =
     u"SYSTEM\\CurrentControlSet\\Control\\Class\\"
     u"{4D36E965-E325-11CE-BFC1-08002BE10318}";
@@ -21,7 +23,7 @@ inline constexpr std::u16string_view kCdromCriticalDeviceKey =
 struct FilterListKey {
   std::u16string_view path;
   // Access denied on the key means the run has no administrator rights:
-  // logged, and the process ends with -1 at once.
+  // logged, and the run ends with -1 at once (RunContext::End).
   bool ends_run_when_denied;
   // A pruned list that could not be written gives the result 0.
   bool fails_when_list_not_written;
@@ -43,10 +45,10 @@ inline constexpr FilterListKey kCriticalDeviceFilterLists{
 // list could not be written. The backup is written
 // before any change that loses stored data: a pruned list, and a single
 // string or an empty list that held more than NULs besides its names.
-int RepairFilterListInKey(Platform& os, const FilterListKey& where,
+int RepairFilterListInKey(Platform& os, RunContext& run, const FilterListKey& where,
                           std::u16string_view valueName);
 
-int RepairClassFilterList(Platform& os, std::u16string_view valueName);
-int RepairCriticalDeviceFilterList(Platform& os, std::u16string_view valueName);
+int RepairClassFilterList(Platform& os, RunContext& run, std::u16string_view valueName);
+int RepairCriticalDeviceFilterList(Platform& os, RunContext& run, std::u16string_view valueName);
 
 }  // namespace tarvox

@@ -5,7 +5,7 @@
 #include "repair/CoInstaller.h"
 #include "repair/DeviceFilters.h"
 #include "repair/KeyFilterList.h"
-#include "services/PassedNames.h"
+#include "repair/RunContext.h"
 
 namespace tarvox {
 
@@ -30,28 +30,30 @@ bool RepairIsRunning(Platform& os) {
          os.FindNamedMutex(kSingleInstanceMutexName) == win::kSuccess;
 }
 
-int StartRun(Platform& os) {
+int StartRun(Platform& os, RunContext& run) {
   ReadSystemRoot(os);
   const int log_open = OpenRunLog(os);
   if (os.OsVersion().major < kOldestMajorVersion) {
     RunLog << Message::kNotSupportedPlatform << kEndLine;
-    os.EndProcess(-1);
+    run.End(-1);
   }
   return log_open;
 }
 
-void RunRepairChecks(Platform& os) {
-  g_passedNames.Forget();
-  RepairClassFilterList(os, u"LowerFilters");
-  RepairClassFilterList(os, u"UpperFilters");
-  CheckCoInstaller(os);
-  RepairCriticalDeviceFilterList(os, u"LowerFilters");
-  RepairCriticalDeviceFilterList(os, u"UpperFilters");
+void RunRepairChecks(Platform& os, RunContext& run) {
+  // Only the class key's checks can end the run (no rights).
+  RepairClassFilterList(os, run, u"LowerFilters");
+  if (run.ended()) return;
+  RepairClassFilterList(os, run, u"UpperFilters");
+  if (run.ended()) return;
+  CheckCoInstaller(os, run);
+  RepairCriticalDeviceFilterList(os, run, u"LowerFilters");
+  RepairCriticalDeviceFilterList(os, run, u"UpperFilters");
   // One device set for both passes: obtaining and releasing a set of many
   // devices costs more than all else a pass does.
   const CdromDeviceSet devices(os);
-  RepairDeviceFilters(os, win::kSpdrpLowerFilters, devices.get());
-  RepairDeviceFilters(os, win::kSpdrpUpperFilters, devices.get());
+  RepairDeviceFilters(os, run, win::kSpdrpLowerFilters, devices.get());
+  RepairDeviceFilters(os, run, win::kSpdrpUpperFilters, devices.get());
 }
 
 }  // namespace tarvox

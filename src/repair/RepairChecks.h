@@ -9,6 +9,8 @@
 
 namespace tarvox {
 
+class RunContext;
+
 // The mutex a repair holds while it runs, so that no second one starts.
 // A plain name lives in the namespace of the session that made it: an
 // engineer's run in session 1 and a deployment agent's in session 0 would
@@ -39,10 +41,11 @@ inline constexpr std::uint32_t kOldestMajorVersion = 5;
 
 // The start of a run, after its guard and command line: the Windows folder,
 // then the run log (the Windows folder is its fallback folder), then the
-// platform check, which logs "Not supported platform" and ends the process
-// with -1 on Windows older than version 5. 1 when the log is open.
-int StartRun(Platform& os);
+// platform check, which logs "Not supported platform" and ends the run with
+// -1 on Windows older than version 5. 1 when the log is open.
+int StartRun(Platform& os, RunContext& run);
 
-void RunRepairChecks(Platform& os);
+// The seven checks in their order; none after one that ended the run.
+void RunRepairChecks(Platform& os, RunContext& run);
 
 }  // namespace tarvox

@@ -1,7 +1,7 @@
 // What the repair checks find and decide, told as they go, for a program
-// that reports a run instead of only making it (TarvoxCheck.exe). The repair
-// program sets no observer: nothing is told, no call is made for it, and no
-// decision depends on it.
+// that reports a run instead of only making it (TarvoxCheck.exe), through
+// the run's RunContext. The repair program sets no observer: nothing is
+// told, no call is made for it, and no decision depends on it.
 #pragma once
 
 #include <cstdint>
@@ -66,9 +66,5 @@ class RunObserver {
   // The co-installer list could not be read: its key or value gave `status`.
   virtual void CoInstallerNotRead(Status status) = 0;
 };
-
-// The observer of the run under way; none unless a reporting program sets
-// one.
-extern RunObserver* g_runObserver;
 
 }  // namespace tarvox

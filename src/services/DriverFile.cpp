@@ -178,9 +178,6 @@ int RestoreDriverFromBackup(Platform& os, std::u16string_view path,
   finding->rename = status;
   if (status == win::kSuccess) {
     g_changesMade = 1;
-    // A file appeared and one went: what was judged by files before may
-    // not hold any more.
-    g_passedNames.Forget();
     return 1;
   }
   RunLog << backup << u" " << Message::kNotConverted

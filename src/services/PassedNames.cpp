@@ -13,19 +13,10 @@ std::u16string Folded(std::u16string_view name) {
 
 }  // namespace
 
-PassedNames g_passedNames;
-
 bool PassedNames::Has(std::u16string_view name) const {
-  return keeping_ && names_.count(Folded(name)) != 0;
+  return names_.count(Folded(name)) != 0;
 }
 
-void PassedNames::Add(std::u16string_view name) {
-  if (keeping_) names_.insert(Folded(name));
-}
-
-void PassedNames::SetKeeping(bool keeping) {
-  keeping_ = keeping;
-  names_.clear();
-}
+void PassedNames::Add(std::u16string_view name) { names_.insert(Folded(name)); }
 
 }  // namespace tarvox

@@ -38,6 +38,7 @@
 #include "restore/RestoreRun.h"
 #include "services/DriverFile.h"
 #include "services/PassedNames.h"
+#include "support/NoPassedNames.h"
 
 namespace {
 
@@ -229,16 +230,11 @@ void Fail(const std::string& why) {
   std::abort();
 }
 
-int Run(MemoryPlatform& machine) {
+int Run(MemoryPlatform& machine, tarvox::PassedNames* passed = nullptr) {
   tarvox::RunLog.Close();
   tarvox::g_changesMade = 0;
   tarvox::g_systemRoot.clear();
-  int exit_code = 0;
-  try {
-    exit_code = tarvox::RepairApp(machine).Run();
-  } catch (const MemoryPlatform::ProcessEnded& end) {
-    exit_code = end.code;
-  }
+  const int exit_code = tarvox::RepairApp(machine, passed).Run();
   machine.ProcessExited();
   tarvox::RunLog.Close();
   return exit_code;
@@ -553,9 +549,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // a run keeps must change nothing anybody could see.
   MemoryPlatform reference;
   Decode(data, size, reference);
-  tarvox::g_passedNames.SetKeeping(false);
-  const int reference_exit_code = Run(reference);
-  tarvox::g_passedNames.SetKeeping(true);
+  tarvox::testing::NoPassedNames none;
+  const int reference_exit_code = Run(reference, &none);
   if (reference_exit_code != exit_code) Fail("kept verdicts change the exit code");
   if (std::string differs = tarvox::invariants::SameOutcome(machine, reference);
       !differs.empty()) {

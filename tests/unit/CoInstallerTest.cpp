@@ -82,7 +82,7 @@ TEST_F(CoInstallerTest, JudgesTheFirstProductEntryByItsDll) {
       fresh.AddFile(u"C:\\windows\\system32\\" + std::u16string(dll), "MZ");
     }
     g_systemRoot = u"C:\\windows";
-    EXPECT_EQ(CheckCoInstaller(fresh), c.result);
+    EXPECT_EQ(CheckCoInstallerAlone(fresh), c.result);
     EXPECT_EQ(fresh.GetValue(kKey, kValue)->bytes,
               c.after.empty() ? std::string(4, '\0') : MultiSzBytes(c.after));
     EXPECT_EQ(fresh.GetValue(kKey, kValue)->type, win::kRegMultiSz);
@@ -92,7 +92,7 @@ TEST_F(CoInstallerTest, JudgesTheFirstProductEntryByItsDll) {
 
 TEST_F(CoInstallerTest, ProductEntryAloneLeavesFourZeroBytes) {
   machine_.PutMultiSz(kKey, kValue, {u"OrvaneCo.dll,CoInstall"});
-  EXPECT_EQ(CheckCoInstaller(machine_), 0);
+  EXPECT_EQ(CheckCoInstallerAlone(machine_), 0);
   EXPECT_EQ(Stored(), std::string(4, '\0'));
   EXPECT_EQ(g_changesMade, 1);
   EXPECT_EQ(Log(), "");
@@ -102,7 +102,7 @@ TEST_F(CoInstallerTest, KeyThatCannotBeOpenedIsLoggedWithItsPath) {
   const std::string expected =
       "Could not open key :\r\n"
       "SYSTEM\\CurrentControlSet\\Control\\CoDeviceInstallers\r\n";
-  EXPECT_EQ(CheckCoInstaller(machine_), 0);
+  EXPECT_EQ(CheckCoInstallerAlone(machine_), 0);
   EXPECT_EQ(Log(), expected);
 
   ResetRunState();
@@ -110,7 +110,7 @@ TEST_F(CoInstallerTest, KeyThatCannotBeOpenedIsLoggedWithItsPath) {
   machine_.PutMultiSz(kKey, kValue, {u"OrvaneCo.dll,CoInstall"});
   machine_.DenyAccess(kKey, win::kKeySetValue);
   OpenRunLog(machine_);
-  EXPECT_EQ(CheckCoInstaller(machine_), 0);
+  EXPECT_EQ(CheckCoInstallerAlone(machine_), 0);
   EXPECT_EQ(Log(), expected + expected);  // after the first run's lines
   EXPECT_EQ(g_changesMade, 0);
 }
@@ -135,7 +135,7 @@ TEST_F(CoInstallerTest, DllThatCannotBeLookedForKeepsTheEntry) {
     fresh.AddFile(u"C:\\system32\\other.dll", "MZ");  // the root's, not ours
     if (c.unseen != 0) fresh.MakeUnreachable(u"C:\\windows\\system32", c.unseen);
     g_systemRoot = c.windows_folder;
-    EXPECT_EQ(CheckCoInstaller(fresh), kCannotTell);
+    EXPECT_EQ(CheckCoInstallerAlone(fresh), kCannotTell);
     EXPECT_EQ(fresh.GetValue(kKey, kValue)->bytes, MultiSzBytes({u"OrvaneCo.dll,CoInstall"}));
     EXPECT_EQ(g_changesMade, 0);
   }
@@ -143,7 +143,7 @@ TEST_F(CoInstallerTest, DllThatCannotBeLookedForKeepsTheEntry) {
 
 TEST_F(CoInstallerTest, ValueThatCannotBeReadIsPassedOver) {
   machine_.PutKey(kKey);
-  EXPECT_EQ(CheckCoInstaller(machine_), 0);  // missing
+  EXPECT_EQ(CheckCoInstallerAlone(machine_), 0);  // missing
   EXPECT_FALSE(machine_.GetValue(kKey, kValue).has_value());
 
   // 2050 bytes: larger than the buffer, although a product entry leads it.
@@ -151,7 +151,7 @@ TEST_F(CoInstallerTest, ValueThatCannotBeReadIsPassedOver) {
   units.resize(1025, u'p');
   const std::string big(reinterpret_cast<const char*>(units.data()), 2050);
   machine_.PutValue(kKey, kValue, win::kRegMultiSz, big);
-  EXPECT_EQ(CheckCoInstaller(machine_), 0);
+  EXPECT_EQ(CheckCoInstallerAlone(machine_), 0);
   EXPECT_EQ(Stored(), big);
   EXPECT_EQ(g_changesMade, 0);
   EXPECT_EQ(Log(), "");
@@ -165,13 +165,13 @@ TEST_F(CoInstallerTest, FullValueWithoutTerminatorsStaysInsideTheBuffer) {
   machine_.PutValue(kKey, kValue, win::kRegMultiSz,
                     std::string(reinterpret_cast<const char*>(units.data()),
                                 2048));
-  EXPECT_EQ(CheckCoInstaller(machine_), 0);
+  EXPECT_EQ(CheckCoInstallerAlone(machine_), 0);
   EXPECT_EQ(Stored(), MultiSzBytes({u"a.dll,A"}));
 }
 
 TEST_F(CoInstallerTest, SingleStringValueIsReadAsAOneEntryList) {
   machine_.PutString(kKey, kValue, u"OrvaneCo.dll,CoInstall");
-  EXPECT_EQ(CheckCoInstaller(machine_), 0);
+  EXPECT_EQ(CheckCoInstallerAlone(machine_), 0);
   EXPECT_EQ(Stored(), std::string(4, '\0'));
   EXPECT_EQ(machine_.GetValue(kKey, kValue)->type, win::kRegMultiSz);
 }
@@ -179,7 +179,7 @@ TEST_F(CoInstallerTest, SingleStringValueIsReadAsAOneEntryList) {
 TEST_F(CoInstallerTest, WriteThatFailsAsksForNoReboot) {
   machine_.PutMultiSz(kKey, kValue, {u"OrvaneCo.dll,CoInstall"});
   machine_.FailWrites(kKey, 1018);  // ERROR_KEY_DELETED
-  EXPECT_EQ(CheckCoInstaller(machine_), 0);
+  EXPECT_EQ(CheckCoInstallerAlone(machine_), 0);
   EXPECT_EQ(g_changesMade, 0);
 }
 

@@ -57,7 +57,7 @@ TEST_F(DeviceFiltersTest, OnlyTheThirdOfThreeDevicesIsRepairedUnderKeyTwo) {
   AddDevice(0, Multi({u"good"}));
   AddDevice(1, std::nullopt);  // no list: skipped, still counted
   AddDevice(2, Multi({u"gone", u"good2"}));
-  RepairDeviceFilters(machine_, win::kSpdrpLowerFilters);
+  RepairDeviceFiltersAlone(machine_, win::kSpdrpLowerFilters);
   EXPECT_EQ(Property(0, u"LowerFilters"), Show(Multi({u"good"})));
   EXPECT_EQ(Property(2, u"LowerFilters"), Show(Multi({u"good2"})));
   EXPECT_EQ(Backup(2, u"LowerFilters_1"), Show(Multi({u"gone", u"good2"})));
@@ -68,8 +68,8 @@ TEST_F(DeviceFiltersTest, OnlyTheThirdOfThreeDevicesIsRepairedUnderKeyTwo) {
 
 TEST_F(DeviceFiltersTest, BothListsOfOneDeviceShareItsBackupKey) {
   AddDevice(0, Multi({u"off", u"good"}), Multi({u"gone"}));
-  RepairDeviceFilters(machine_, win::kSpdrpLowerFilters);
-  RepairDeviceFilters(machine_, win::kSpdrpUpperFilters);
+  RepairDeviceFiltersAlone(machine_, win::kSpdrpLowerFilters);
+  RepairDeviceFiltersAlone(machine_, win::kSpdrpUpperFilters);
   EXPECT_EQ(Property(0, u"LowerFilters"), Show(Multi({u"good"})));
   // Every name gone: the property is cleared.
   EXPECT_EQ(Property(0, u"UpperFilters"), "(none)");
@@ -109,7 +109,7 @@ TEST_F(DeviceFiltersTest, BackupNameFollowsTheValueNamesAlreadyThere) {
     for (const auto& name : c.names_before) {
       machine.PutValue(BackupKey(0), name, win::kRegMultiSz, ListBytes({u"old"}));
     }
-    RepairDeviceFilters(machine, win::kSpdrpLowerFilters);
+    RepairDeviceFiltersAlone(machine, win::kSpdrpLowerFilters);
     EXPECT_EQ(Show(machine.GetValue(BackupKey(0), c.written)),
               Show(Multi({u"gone"})));
     // Beside it, the device it came from.
@@ -141,7 +141,7 @@ TEST_F(DeviceFiltersTest, SingleStringBecomesTheListWindowsReadsKeepingWhatItDro
     SeedFilterServices(machine);
     machine.AddCdromDevice(u"IDE\\CdRom\\0");
     machine.PutValue(Device(0), u"LowerFilters", win::kRegSz, Utf16Bytes(c.stored));
-    RepairDeviceFilters(machine, win::kSpdrpLowerFilters);
+    RepairDeviceFiltersAlone(machine, win::kSpdrpLowerFilters);
     EXPECT_EQ(Show(machine.GetValue(Device(0), u"LowerFilters")),
               Show(MemoryPlatform::StoredValue{
                   win::kRegMultiSz, Utf16Bytes(std::u16string_view(u"abc\0\0", 5))}));
@@ -153,7 +153,7 @@ TEST_F(DeviceFiltersTest, SingleStringBecomesTheListWindowsReadsKeepingWhatItDro
 
 TEST_F(DeviceFiltersTest, DisabledServiceGoesWhileItsDriverIsRestored) {
   AddDevice(0, Multi({u"offbak", u"OFFBAK", u"abc"}));
-  RepairDeviceFilters(machine_, win::kSpdrpLowerFilters);
+  RepairDeviceFiltersAlone(machine_, win::kSpdrpLowerFilters);
   EXPECT_EQ(Property(0, u"LowerFilters"), Show(Multi({u"abc"})));
   EXPECT_TRUE(machine_.FileExists(u"C:\\windows\\system32\\drivers\\offbak.sys"));
   // The duplicate is judged again: the file is there by then.
@@ -166,7 +166,7 @@ TEST_F(DeviceFiltersTest, BackupKeyThatRefusesWritesLeavesTheListAsRead) {
   AddDevice(0, Multi({u"gone", u"good"}));
   machine_.PutKey(BackupKey(0));
   machine_.DenyAccess(BackupKey(0), win::kKeySetValue);
-  RepairDeviceFilters(machine_, win::kSpdrpLowerFilters);
+  RepairDeviceFiltersAlone(machine_, win::kSpdrpLowerFilters);
   EXPECT_EQ(Property(0, u"LowerFilters"), Show(Multi({u"gone", u"good"})));
   EXPECT_EQ(g_changesMade, 0);
   EXPECT_EQ(Log(),
@@ -182,7 +182,7 @@ TEST_F(DeviceFiltersTest, ListsThatCannotBeJudgedAreLeftAlone) {
   AddDevice(0, too_big);
   AddDevice(1, empty);
   AddDevice(2, zeros);
-  RepairDeviceFilters(machine_, win::kSpdrpLowerFilters);
+  RepairDeviceFiltersAlone(machine_, win::kSpdrpLowerFilters);
   EXPECT_EQ(Property(0, u"LowerFilters"), Show(too_big));
   EXPECT_EQ(Property(1, u"LowerFilters"), Show(empty));
   EXPECT_EQ(Property(2, u"LowerFilters"), Show(zeros));
@@ -195,7 +195,7 @@ TEST_F(DeviceFiltersTest, ListFillingTheWholeBufferStaysInsideIt) {
   const MemoryPlatform::StoredValue full{win::kRegMultiSz,
                                          Utf16Bytes(std::u16string(1024, u'q'))};
   AddDevice(0, full);
-  RepairDeviceFilters(machine_, win::kSpdrpLowerFilters);
+  RepairDeviceFiltersAlone(machine_, win::kSpdrpLowerFilters);
   EXPECT_EQ(Property(0, u"LowerFilters"), "(none)");
   EXPECT_EQ(Backup(0, u"LowerFilters_1"), Show(full));
 }
@@ -257,9 +257,8 @@ TEST(KeptVerdicts, RestoreForgetsWhatFilesDecided) {
   RunAsProcess(kept, u"Tarvox.exe -silent");
   MemoryPlatform judged_each_time;
   seed(judged_each_time);
-  g_passedNames.SetKeeping(false);
-  RunAsProcess(judged_each_time, u"Tarvox.exe -silent");
-  g_passedNames.SetKeeping(true);
+  NoPassedNames none;
+  RunAsProcess(judged_each_time, u"Tarvox.exe -silent", &none);
   EXPECT_EQ(invariants::SameOutcome(kept, judged_each_time), "");
   EXPECT_EQ(Show(kept.GetValue(kCdromClassKey, u"LowerFilters")),
             Show(Multi({u"onbak", u"good"})));

@@ -86,10 +86,8 @@ std::vector<std::u16string> SeedOddButSoundMachine(MemoryPlatform& machine) {
 // A run as a process; without `keep_verdicts`, every name is judged each
 // time it appears.
 int RunOnce(MemoryPlatform& machine, bool keep_verdicts = true) {
-  g_passedNames.SetKeeping(keep_verdicts);
-  const int exit_code = RunAsProcess(machine, u"Tarvox.exe -silent");
-  g_passedNames.SetKeeping(true);
-  return exit_code;
+  NoPassedNames none;
+  return RunAsProcess(machine, u"Tarvox.exe -silent", keep_verdicts ? nullptr : &none);
 }
 
 using Seed = std::vector<std::u16string> (*)(MemoryPlatform&);

@@ -148,7 +148,7 @@ TEST_F(KeyFilterListTest, JudgesEveryNameAndBacksUpTheListAsRead) {
                        c.first_backup_before->type,
                        c.first_backup_before->bytes);
     }
-    RepairClassFilterList(machine, u"LowerFilters");
+    RepairClassFilterListAlone(machine, u"LowerFilters");
     const auto value = [&](std::u16string_view name) -> Value {
       const auto stored = machine.GetValue(kCdromClassKey, name);
       if (!stored) return std::nullopt;
@@ -176,7 +176,7 @@ TEST_F(KeyFilterListTest, ListFillingTheWholeBufferIsJudgedInsideIt) {
   machine_.PutValue(kCdromClassKey, u"UpperFilters", win::kRegMultiSz,
                     Utf16Bytes(units));
   g_systemRoot = u"C:\\windows";
-  EXPECT_EQ(RepairClassFilterList(machine_, u"UpperFilters"), 1);
+  EXPECT_EQ(RepairClassFilterListAlone(machine_, u"UpperFilters"), 1);
   // The last, cut name has no service: it goes, the rest stays, and the
   // backup holds the 2048 bytes as read.
   ASSERT_TRUE(machine_.GetValue(kCdromClassKey, u"UpperFilters_1"));
@@ -192,7 +192,7 @@ TEST_F(KeyFilterListTest, BackupThatCannotBeWrittenLeavesTheListAsRead) {
   SeedFilterServices(machine_);
   machine_.PutMultiSz(kCdromClassKey, u"LowerFilters", {u"gone", u"good"});
   machine_.FailWrites(kCdromClassKey, 1018);  // ERROR_KEY_DELETED
-  EXPECT_EQ(RepairClassFilterList(machine_, u"LowerFilters"), 0);
+  EXPECT_EQ(RepairClassFilterListAlone(machine_, u"LowerFilters"), 0);
   EXPECT_EQ(machine_.GetValue(kCdromClassKey, u"LowerFilters")->bytes,
             ListBytes({u"gone", u"good"}));
   EXPECT_EQ(g_changesMade, 0);

@@ -10,8 +10,12 @@
 #include "log/RunLog.h"
 #include "platform/memory/MemoryPlatform.h"
 #include "platform/RunState.h"
+#include "repair/CoInstaller.h"
+#include "repair/DeviceFilters.h"
 #include "repair/KeyFilterList.h"
+#include "repair/RunContext.h"
 #include "services/PassedNames.h"
+#include "support/NoPassedNames.h"
 
 namespace tarvox::testing {
 
@@ -70,20 +74,31 @@ inline void ResetRunState() {
   g_changesMade = 0;
   g_systemRoot.clear();
   g_logDirectory.clear();
-  g_passedNames.Forget();
+}
+
+// One check on its own, as a run of its own.
+inline int CheckCoInstallerAlone(Platform& os) {
+  RunContext run;
+  return CheckCoInstaller(os, run);
+}
+inline int RepairClassFilterListAlone(Platform& os, std::u16string_view value) {
+  RunContext run;
+  return RepairClassFilterList(os, run, value);
+}
+inline void RepairDeviceFiltersAlone(Platform& os, std::uint32_t property) {
+  const CdromDeviceSet devices(os);
+  RunContext run;
+  RepairDeviceFilters(os, run, property, devices.get());
 }
 
 // Runs the tool on `machine` as a new process would, and gives its exit
 // code; the process's mutex goes with it.
-inline int RunAsProcess(MemoryPlatform& machine, std::u16string command_line) {
+// `passed`: where the run keeps its passes (none: a set of its own).
+inline int RunAsProcess(MemoryPlatform& machine, std::u16string command_line,
+                        PassedNames* passed = nullptr) {
   ResetRunState();
   machine.SetCommandLine(std::move(command_line));
-  int exit_code = 0;
-  try {
-    exit_code = RepairApp(machine).Run();
-  } catch (const MemoryPlatform::ProcessEnded& end) {
-    exit_code = end.code;
-  }
+  const int exit_code = RepairApp(machine, passed).Run();
   machine.ProcessExited();
   RunLog.Close();
   return exit_code;

@@ -122,14 +122,5 @@ void MemoryPlatform::ShowNotice(std::u16string_view text,
   notices_.push_back({std::u16string(text), std::u16string(caption), style});
 }
 
-void MemoryPlatform::EndProcess(int code) {
-  // Files are closed as the runtime library's exit would close them.
-  for (const auto& [_, open] : open_files_) {
-    const auto node = files_.find(open.key);
-    if (node != files_.end()) --node->second.open_for_write;
-  }
-  open_files_.clear();
-  throw ProcessEnded{code};
-}
 
 }  // namespace tarvox

@@ -22,11 +22,6 @@ class MemoryPlatform final : public Platform {
   MemoryPlatform();
   ~MemoryPlatform() override;
 
-  // Thrown by EndProcess: the run is over, with this exit code.
-  struct ProcessEnded {
-    int code;
-  };
-
   struct StoredValue {
     std::uint32_t type = 0;
     std::string bytes;
@@ -97,7 +92,6 @@ class MemoryPlatform final : public Platform {
   std::u16string LoadMessage(std::uint32_t id) override;
   void ShowNotice(std::u16string_view text, std::u16string_view caption,
                   std::uint32_t style) override;
-  [[noreturn]] void EndProcess(int code) override;
 
   // Setting up and reading the registry --------------------------------------
   // Creates the key and its path as needed.

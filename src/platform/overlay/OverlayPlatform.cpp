@@ -476,7 +476,6 @@ void OverlayPlatform::ShowNotice(std::u16string_view text, std::u16string_view,
   notices_.emplace_back(text);
 }
 
-void OverlayPlatform::EndProcess(int code) { throw RunEnded{code}; }
 
 // --- Replay ----------------------------------------------------------------------
 

@@ -27,11 +27,6 @@ class OverlayPlatform final : public Platform {
   OverlayPlatform(Platform& below, bool read_where_write_refused);
   ~OverlayPlatform() override;
 
-  // Thrown by EndProcess: the run would end here with this exit code.
-  struct RunEnded {
-    int code;
-  };
-
   // A change the run would make, in the order it would make it.
   struct Change {
     enum class Kind {
@@ -124,7 +119,6 @@ class OverlayPlatform final : public Platform {
   std::u16string LoadMessage(std::uint32_t id) override;
   void ShowNotice(std::u16string_view text, std::u16string_view caption,
                   std::uint32_t style) override;
-  [[noreturn]] void EndProcess(int code) override;
 
  private:
   // A value as the run left it: written (with its name as spelled), or

@@ -633,6 +633,5 @@ void Win32Platform::ShowNotice(std::u16string_view text,
   MessageBoxW(nullptr, Wide(text).c_str(), Wide(caption).c_str(), style);
 }
 
-void Win32Platform::EndProcess(int code) { std::exit(code); }
 
 }  // namespace tarvox

@@ -68,7 +68,6 @@ class Win32Platform final : public Platform {
   std::u16string LoadMessage(std::uint32_t id) override;
   void ShowNotice(std::u16string_view text, std::u16string_view caption,
                   std::uint32_t style) override;
-  [[noreturn]] void EndProcess(int code) override;
 
  private:
   // The mutexes this process made, held until it ends.
