@@ -46,7 +46,7 @@
 #include "platform/win32/Win32Platform.h"
 #else
 #include <sys/resource.h>
-#include "platform/memory/MemoryPlatform.h"
+#include "support/memory/MemoryPlatform.h"
 #endif
 
 namespace tarvox::bench {

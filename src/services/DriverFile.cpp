@@ -190,13 +190,6 @@ int RestoreDriverFromBackup(Platform& os, std::u16string_view path,
   return 0;
 }
 
-int CheckDriverFile(Platform& os, std::u16string_view serviceName) {
-  RegKey service(os);
-  service.Open(std::u16string(kServicesRoot) + std::u16string(serviceName),
-               win::kKeyQueryValue);
-  return CheckDriverFile(os, serviceName, service);
-}
-
 int LookForDriverFile(Platform& os, std::u16string_view serviceName, const RegKey& service,
                       DriverFileFinding* found) {
   std::u16string imagePath;

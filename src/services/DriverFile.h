@@ -83,8 +83,8 @@ int FileErrorCause(Status error);
 // an ImagePath or service key that cannot be read whole, a file that cannot
 // be seen, or a restore that found the driver's name taken after all). Logs
 // each missing file and each restore, and raises g_changesMade for a
-// restore.
-int CheckDriverFile(Platform& os, std::u16string_view serviceName);
+// restore. (Asked by name, opening the service's key itself, it is the
+// tests': tests/support/ServicesByName.h.)
 
 // What a restore found: whether the backup copy was reported missing, and
 // the rename's error when it failed.

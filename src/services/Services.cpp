@@ -101,11 +101,6 @@ int OpenService(Platform& os, std::u16string_view serviceName, RegKey* service,
   return FindServiceByWalk(os, serviceName, &finding->listed);
 }
 
-int ServiceExists(Platform& os, std::u16string_view serviceName) {
-  RegKey service(os);
-  return OpenService(os, serviceName, &service);
-}
-
 int IsServiceEnabled(const RegKey& service, std::u16string_view valueName,
                      StartTypeFinding* finding) {
   if (!service.is_open()) return kCannotTell;
@@ -125,13 +120,6 @@ int IsServiceEnabled(const RegKey& service, std::u16string_view valueName,
   if (status != win::kSuccess) return kCannotTell;
   if (size != kStartTypeBytes) return 0;
   return start <= kLastEnabledStartType ? 1 : 0;
-}
-
-int IsServiceEnabled(Platform& os, std::u16string_view serviceName,
-                     std::u16string_view valueName) {
-  RegKey service(os);
-  service.Open(ServiceKeyPath(serviceName), win::kKeyQueryValue);
-  return IsServiceEnabled(service, valueName);
 }
 
 int ReadServiceValue(const RegKey& service, std::u16string_view valueName,
@@ -155,13 +143,6 @@ int ReadServiceValue(const RegKey& service, std::u16string_view valueName,
   const std::u16string_view read(text.data(), units);
   out->assign(read.substr(0, read.find(u'\0')));
   return 1;
-}
-
-int ReadServiceValue(Platform& os, std::u16string_view serviceName,
-                     std::u16string_view valueName, std::u16string* out) {
-  RegKey service(os);
-  service.Open(ServiceKeyPath(serviceName), win::kKeyQueryValue);
-  return ReadServiceValue(service, valueName, out);
 }
 
 }  // namespace tarvox

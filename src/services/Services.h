@@ -16,7 +16,12 @@ namespace tarvox {
 inline constexpr std::u16string_view kServicesRoot =
     u"SYSTEM\\CurrentControlSet\\Services\\";
 
-// 1 when the Services key has a subkey named `serviceName` (letters A to Z
+// The questions the checks ask about a service, ServiceExists,
+// IsServiceEnabled and ReadServiceValue, answered below on the service's
+// key opened once for all three (OpenService). (Asked by name, each opening
+// the key anew, they are the tests': tests/support/ServicesByName.h.)
+//
+// ServiceExists: 1 when the Services key has a subkey named `serviceName` (letters A to Z
 // folded, nothing else); 0 when the registry reports there is none: opening
 // the service's key answers "not found", the name is one no key can have
 // (empty, holding a backslash, or longer than the 255 units of a key name),
@@ -27,9 +32,8 @@ inline constexpr std::u16string_view kServicesRoot =
 // opened by name and its stored name compared; the Services key is listed
 // only when that cannot be done, so a Services key that refuses listing
 // costs nothing.
-int ServiceExists(Platform& os, std::u16string_view serviceName);
 
-// 1 when Windows may load the service's driver, 0 when it will not:
+// IsServiceEnabled: 1 when Windows may load the service's driver, 0 when it will not:
 // - its start type `valueName` ("Start") holds exactly 4 bytes whose number,
 //   unsigned, is 0 to 3 (boot, system, automatic, on demand): 1. Filters are
 //   loaded by Plug and Play as the device starts, which is what on-demand
@@ -39,8 +43,6 @@ int ServiceExists(Platform& os, std::u16string_view serviceName);
 //   started): 0. Nothing is judged on bytes the query did not write;
 // - the service's key cannot be opened, or the query fails otherwise:
 //   kCannotTell.
-int IsServiceEnabled(Platform& os, std::u16string_view serviceName,
-                     std::u16string_view valueName);
 
 // Results of ReadServiceValue besides 1 (read: the text, or empty when the
 // value is missing) and 0 (the service's key could not be opened; `out`
@@ -49,11 +51,9 @@ int IsServiceEnabled(Platform& os, std::u16string_view serviceName,
 // NUL, or any other failure of the read); `out` untouched.
 inline constexpr int kValueNotReadWhole = -1;
 
-// Reads the value `valueName` of the service's key as text, at most 260
-// units (520 bytes), its type not examined: the text runs to its first NUL
-// or to the end of the data read.
-int ReadServiceValue(Platform& os, std::u16string_view serviceName,
-                     std::u16string_view valueName, std::u16string* out);
+// ReadServiceValue: reads the value `valueName` of the service's key as
+// text, at most 260 units (520 bytes), its type not examined: the text runs
+// to its first NUL or to the end of the data read.
 
 // The same questions with the service's key opened once for all three: a
 // list's names are judged with each service's key opened once for its name.

@@ -2,7 +2,7 @@
 #include <string>
 
 #include "contract/ContractHost.h"
-#include "platform/memory/MemoryPlatform.h"
+#include "support/memory/MemoryPlatform.h"
 
 namespace tarvox::contract {
 namespace {

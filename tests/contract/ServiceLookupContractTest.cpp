@@ -7,6 +7,7 @@
 #include "multisz/Names.h"
 #include "platform/RegKey.h"
 #include "services/Services.h"
+#include "support/ServicesByName.h"
 
 namespace tarvox::contract {
 namespace {

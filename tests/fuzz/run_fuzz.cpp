@@ -26,7 +26,7 @@
 #include "invariants/ReportModel.h"
 #include "invariants/RunInvariants.h"
 #include "log/RunLog.h"
-#include "platform/memory/MemoryPlatform.h"
+#include "support/memory/MemoryPlatform.h"
 #include "platform/overlay/OverlayPlatform.h"
 #include "platform/RunState.h"
 #include "repair/CoInstaller.h"
@@ -39,6 +39,7 @@
 #include "services/DriverFile.h"
 #include "services/PassedNames.h"
 #include "support/NoPassedNames.h"
+#include "support/Replay.h"
 
 namespace {
 
@@ -385,7 +386,7 @@ void CheckPredictsTheRun(const std::uint8_t* data, std::size_t size,
   }
   MemoryPlatform predicted;
   Decode(data, size, predicted);
-  tarvox::OverlayPlatform::Replay(outcome.report.changes, predicted);
+  tarvox::testing::ReplayChanges(outcome.report.changes, predicted);
   if (std::string differs = tarvox::invariants::SameOutcome(predicted, run, false);
       !differs.empty()) {
     Fail("the check's prediction is not the run: " + differs);

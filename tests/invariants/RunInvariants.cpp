@@ -7,7 +7,7 @@
 
 #include "multisz/MultiSz.h"
 #include "multisz/Names.h"
-#include "platform/memory/MemoryFold.h"
+#include "support/memory/MemoryFold.h"
 #include "repair/CoInstaller.h"
 #include "repair/DeviceFilters.h"
 #include "repair/KeyFilterList.h"

@@ -13,8 +13,8 @@
 #include "invariants/RunInvariants.h"
 #include "multisz/MultiSz.h"
 #include "multisz/Names.h"
-#include "platform/memory/MemoryFold.h"
-#include "platform/memory/MemoryPlatform.h"
+#include "support/memory/MemoryFold.h"
+#include "support/memory/MemoryPlatform.h"
 
 namespace tarvox::invariants {
 

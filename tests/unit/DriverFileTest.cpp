@@ -1,6 +1,7 @@
 // Where a driver file is looked for, what is logged when it is missing, and
 // its restore from the ".bak" copy.
 #include "services/DriverFile.h"
+#include "support/ServicesByName.h"
 #include "unit/RunFixture.h"
 
 namespace tarvox::testing {

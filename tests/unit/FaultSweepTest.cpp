@@ -10,7 +10,7 @@
 
 #include "invariants/RunInvariants.h"
 #include "multisz/MultiSz.h"
-#include "platform/memory/MemoryFold.h"
+#include "support/memory/MemoryFold.h"
 #include "repair/CoInstaller.h"
 #include "repair/DeviceFilters.h"
 #include "unit/RunFixture.h"

@@ -4,7 +4,7 @@
 #include <array>
 
 #include "multisz/MultiSz.h"
-#include "platform/memory/MemoryPlatform.h"
+#include "support/memory/MemoryPlatform.h"
 #include "platform/RunState.h"
 
 namespace tarvox {

@@ -8,7 +8,7 @@
 
 #include "app/RepairApp.h"
 #include "log/RunLog.h"
-#include "platform/memory/MemoryPlatform.h"
+#include "support/memory/MemoryPlatform.h"
 #include "platform/RunState.h"
 #include "repair/CoInstaller.h"
 #include "repair/DeviceFilters.h"

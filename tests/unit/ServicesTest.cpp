@@ -1,5 +1,6 @@
 // What a filter name says about its service.
 #include "services/Services.h"
+#include "support/ServicesByName.h"
 #include "unit/RunFixture.h"
 
 namespace tarvox::testing {

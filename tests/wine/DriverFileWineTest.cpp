@@ -7,6 +7,7 @@
 #include "platform/RunState.h"
 #include "platform/win32/Win32Platform.h"
 #include "services/DriverFile.h"
+#include "support/ServicesByName.h"
 #include "wine/WinTestSupport.h"
 
 namespace tarvox::wintest {

@@ -55,10 +55,6 @@ class OverlayPlatform final : public Platform {
   const std::vector<std::u16string>& log_lines() const { return log_lines_; }
   const std::vector<std::u16string>& notices() const { return notices_; }
 
-  // Makes `changes` on `target`, in their order: a prediction carried out,
-  // for comparison with what a real run does.
-  static void Replay(const std::vector<Change>& changes, Platform& target);
-
   // Platform ------------------------------------------------------------------
   Status OpenKey(std::u16string_view path, std::uint32_t access,
                  KeyHandle* key) override;

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/memory/MemoryFold.h"
-#include "platform/memory/MemoryPlatform.h"
+#include "support/memory/MemoryFold.h"
+#include "support/memory/MemoryPlatform.h"
 
 namespace tarvox {
 namespace {

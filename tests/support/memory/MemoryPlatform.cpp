@@ -1,8 +1,8 @@
-#include "platform/memory/MemoryPlatform.h"
+#include "support/memory/MemoryPlatform.h"
 
 #include <utility>
 
-#include "platform/memory/MemoryFold.h"
+#include "support/memory/MemoryFold.h"
 #include "resources/Catalogue.h"
 
 namespace tarvox {

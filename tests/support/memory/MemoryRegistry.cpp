@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/memory/MemoryFold.h"
-#include "platform/memory/MemoryPlatform.h"
+#include "support/memory/MemoryFold.h"
+#include "support/memory/MemoryPlatform.h"
 #include "platform/RegistryData.h"
 
 namespace tarvox {

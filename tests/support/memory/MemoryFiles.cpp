@@ -4,8 +4,8 @@
 #include <iterator>
 #include <utility>
 
-#include "platform/memory/MemoryFold.h"
-#include "platform/memory/MemoryPlatform.h"
+#include "support/memory/MemoryFold.h"
+#include "support/memory/MemoryPlatform.h"
 
 namespace tarvox {
 namespace {
