@@ -8,6 +8,7 @@
 #include "platform/RunState.h"
 #include "repair/CoInstaller.h"
 #include "repair/DeviceFilters.h"
+#include "repair/Places.h"
 #include "repair/RepairChecks.h"
 #include "repair/RunContext.h"
 #include "services/Verdict.h"
@@ -166,11 +167,8 @@ std::vector<std::u16string> EntriesOf(const std::string& bytes) {
 void Attribute(Report* report) {
   for (PlaceReport& place : report->places) {
     const bool device = place.place.key.empty();
-    std::u16string backup_key = place.place.key;
-    if (device) {
-      backup_key = std::u16string(kDeviceBackupKeyPrefix);
-      for (const char digit : std::to_string(place.place.device)) backup_key += char16_t(digit);
-    }
+    const std::u16string backup_key =
+        device ? DeviceBackupKeyPath(place.place.device) : place.place.key;
     for (const Change& change : report->changes) {
       const bool list_value = !device && change.kind != Change::Kind::kKeyCreated &&
                               SameName(change.where, place.place.key) &&
@@ -186,8 +184,8 @@ void Attribute(Report* report) {
       } else if (list_property && change.kind == Change::Kind::kPropertyCleared) {
         place.outcome = PlaceReport::Outcome::kCleared;
       } else if (change.kind == Change::Kind::kValueSet && SameName(change.where, backup_key) &&
-                 (SameName(change.name, place.place.value + u"_1") ||
-                  SameName(change.name, place.place.value + u"_2"))) {
+                 (SameName(change.name, BackupValueName(place.place.value, kFirstBackup)) ||
+                  SameName(change.name, BackupValueName(place.place.value, kLatestBackup)))) {
         place.backup = {change.where, change.name};
       } else if (change.kind == Change::Kind::kKeyCreated && SameName(change.where, backup_key)) {
         place.backup_key_made = true;

@@ -9,6 +9,7 @@
 #include "multisz/Names.h"
 #include "repair/DeviceFilters.h"
 #include "repair/KeyFilterList.h"
+#include "repair/Places.h"
 
 namespace tarvox::check {
 
@@ -354,11 +355,12 @@ std::string Object(const std::vector<std::string>& fields, std::string_view open
 std::string TextReport(const CheckOutcome& outcome, std::string_view version) {
   const Report& report = outcome.report;
   std::string out = HeadText(outcome, version);
-  // Place by place in the order of the run: the class key's two lists, the
-  // co-installer entry, then the rest.
+  // Place by place in the order of the run, the co-installer entry in its
+  // turn.
   bool co_installer_told = !report.co_installer.looked_at;
   for (const PlaceReport& place : report.places) {
-    if (!co_installer_told && !SameName(place.place.key, kCdromClassKey)) {
+    if (!co_installer_told && PlaceOrder(place.place.key, place.place.value, place.place.property) >
+                                  CoInstallerOrder()) {
       out += CoInstallerText(report.co_installer);
       co_installer_told = true;
     }

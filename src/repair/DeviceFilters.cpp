@@ -11,19 +11,9 @@
 namespace tarvox {
 namespace {
 
-std::u16string PropertyValueName(std::uint32_t property) {
-  return property == win::kSpdrpLowerFilters ? u"LowerFilters" : u"UpperFilters";
-}
-
 // Value names hold at most 16,383 units: with the NUL, every name fits, so
 // no name too long for the buffer can end the scan before a backup's name.
 constexpr std::uint32_t kValueNameUnits = 16384;
-
-std::u16string BackupKeyPath(int number) {
-  std::u16string path(kDeviceBackupKeyPrefix);
-  for (const char digit : std::to_string(number)) path += char16_t(digit);
-  return path;
-}
 
 // The value name a device backup is written under: "_1" until some value
 // name of the key contains it, in any letter case, then "_2". Value names
@@ -32,9 +22,9 @@ std::u16string BackupKeyPath(int number) {
 // folds more than A to Z; asking it for the exact name covers the rest.
 std::u16string DeviceBackupValueName(const RegKey& key,
                                      std::uint32_t property) {
-  const std::u16string list = PropertyValueName(property);
-  const std::u16string first = std::u16string(list) + u"_1";
-  const std::u16string latest = std::u16string(list) + u"_2";
+  const std::u16string_view list = DeviceListName(property);
+  const std::u16string first = BackupValueName(list, kFirstBackup);
+  const std::u16string latest = BackupValueName(list, kLatestBackup);
   if (ValueExists(key, first) != 0) return latest;
   std::u16string name(kValueNameUnits, u'\0');
   for (std::uint32_t index = 0;; ++index) {
@@ -65,7 +55,7 @@ void DeviceEnumerator::Step() {
 
 int BackupDeviceFilters(Platform& os, std::uint32_t property, const ListAsRead& read,
                         int number, std::u16string_view instance_id) {
-  const std::u16string path = BackupKeyPath(number);
+  const std::u16string path = DeviceBackupKeyPath(number);
   RegKey key(os);
   if (key.Create(path, win::kKeyQueryValue | win::kKeySetValue) !=
       win::kSuccess) {
@@ -130,7 +120,7 @@ void RepairEachDevice(Platform& os, RunContext& run, std::uint32_t property,
   for (int number = 0; devices.status() == DeviceEnumerator::kOnDevice;
        ++number, devices.Step()) {
     run.Tell([&](RunObserver& observer) {
-      ListPlace place{{}, PropertyValueName(property), number, {}, property};
+      ListPlace place{{}, std::u16string(DeviceListName(property)), number, {}, property};
       os.DeviceInstanceId(devices.set(), devices.index(), &place.device_id);
       observer.Place(place);
     });

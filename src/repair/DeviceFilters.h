@@ -12,13 +12,11 @@
 #include "platform/Platform.h"
 #include "repair/DeviceBackupRecord.h"
 #include "repair/FilterList.h"
+#include "repair/Places.h"
 
 namespace tarvox {
 
 class RunContext;
-
-inline constexpr std::u16string_view kDeviceBackupKeyPrefix =
-    u"SOFTWARE\\Kestrow\\OrvaneTarvox\\BackupDeviceNr";
 
 // The device-information set of the CD-ROM class (devices not present at
 // the moment included), owned for a scope.

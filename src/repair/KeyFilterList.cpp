@@ -4,6 +4,7 @@
 
 #include "log/RunLog.h"
 #include "repair/FilterList.h"
+#include "repair/Places.h"
 #include "repair/RunContext.h"
 
 namespace tarvox {
@@ -12,14 +13,9 @@ namespace {
 // The name of the backup a repair writes: "_1" keeps the first list ever
 // repaired and is never written again; "_2" holds the list before the latest
 // repair. A "_1" of any size counts, so the first list is never lost.
-std::u16string BackupValueName(const RegKey& key,
-                               std::u16string_view valueName) {
-  std::u16string first(valueName);
-  first += u"_1";
-  if (ValueExists(key, first) == 0) return first;
-  std::u16string latest(valueName);
-  latest += u"_2";
-  return latest;
+std::u16string KeyBackupValueName(const RegKey& key, std::u16string_view valueName) {
+  const std::u16string first = BackupValueName(valueName, kFirstBackup);
+  return ValueExists(key, first) == 0 ? first : BackupValueName(valueName, kLatestBackup);
 }
 
 // One judging of the list as read, and its change; kListChanged when the
@@ -31,7 +27,7 @@ int RepairListInKey(Platform& os, RunContext& run, const FilterListKey& where, c
   // when it cannot be, the value is left as read, for its content would be
   // kept nowhere.
   const std::function<bool()> back_up = [&] {
-    return WriteBackupValue(key, BackupValueName(key, valueName), read) == 1;
+    return WriteBackupValue(key, KeyBackupValueName(key, valueName), read) == 1;
   };
   const std::function<bool()> no_backup;
 

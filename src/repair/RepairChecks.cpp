@@ -1,10 +1,13 @@
 #include "repair/RepairChecks.h"
 
+#include <optional>
+
 #include "log/RunLog.h"
 #include "platform/RunState.h"
 #include "repair/CoInstaller.h"
 #include "repair/DeviceFilters.h"
 #include "repair/KeyFilterList.h"
+#include "repair/Places.h"
 #include "repair/RunContext.h"
 
 namespace tarvox {
@@ -41,19 +44,26 @@ int StartRun(Platform& os, RunContext& run) {
 }
 
 void RunRepairChecks(Platform& os, RunContext& run) {
-  // Only the class key's checks can end the run (no rights).
-  RepairClassFilterList(os, run, u"LowerFilters");
-  if (run.ended()) return;
-  RepairClassFilterList(os, run, u"UpperFilters");
-  if (run.ended()) return;
-  CheckCoInstaller(os, run);
-  RepairCriticalDeviceFilterList(os, run, u"LowerFilters");
-  RepairCriticalDeviceFilterList(os, run, u"UpperFilters");
-  // One device set for both passes: obtaining and releasing a set of many
-  // devices costs more than all else a pass does.
-  const CdromDeviceSet devices(os);
-  RepairDeviceFilters(os, run, win::kSpdrpLowerFilters, devices.get());
-  RepairDeviceFilters(os, run, win::kSpdrpUpperFilters, devices.get());
+  // One device set for both device passes, obtained when the first begins:
+  // obtaining and releasing a set of many devices costs more than all else
+  // a pass does.
+  std::optional<CdromDeviceSet> devices;
+  for (const RepairPlace& place : kRepairPlaces) {
+    switch (place.kind) {
+      case PlaceKind::kKeyList:
+        RepairFilterListInKey(os, run, *place.key, place.list);
+        break;
+      case PlaceKind::kCoInstaller:
+        CheckCoInstaller(os, run);
+        break;
+      case PlaceKind::kDeviceList:
+        if (!devices) devices.emplace(os);
+        RepairDeviceFilters(os, run, place.property, devices->get());
+        break;
+    }
+    // Only the class key's checks can end the run (no rights).
+    if (run.ended()) return;
+  }
 }
 
 }  // namespace tarvox

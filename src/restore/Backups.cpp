@@ -9,17 +9,11 @@
 #include "repair/DeviceFilters.h"
 #include "repair/FilterList.h"
 #include "repair/KeyFilterList.h"
+#include "repair/Places.h"
 
 namespace tarvox::restore {
 namespace {
 
-constexpr std::u16string_view kLists[] = {u"LowerFilters", u"UpperFilters"};
-constexpr std::u16string_view kDeviceBackupsKey = u"SOFTWARE\\Kestrow\\OrvaneTarvox";
-constexpr std::u16string_view kDeviceBackupKeyName = u"BackupDeviceNr";
-
-std::uint32_t PropertyOf(std::u16string_view list) {
-  return list == kLists[0] ? win::kSpdrpLowerFilters : win::kSpdrpUpperFilters;
-}
 
 // A value read as a repair reads a list. 2 or 13 (no such value or
 // property) is an empty list.
@@ -107,42 +101,29 @@ Backup BackupFrom(const Read& read, Backup backup) {
   return backup;
 }
 
-// "BackupDeviceNr<N>": N, or -1 for any other name.
-int BackupKeyNumber(std::u16string_view name) {
-  if (name.size() <= kDeviceBackupKeyName.size() || name.size() > kDeviceBackupKeyName.size() + 6 ||
-      !SameName(name.substr(0, kDeviceBackupKeyName.size()), kDeviceBackupKeyName)) {
-    return -1;
-  }
-  int number = 0;
-  for (const char16_t digit : name.substr(kDeviceBackupKeyName.size())) {
-    if (digit < u'0' || digit > u'9') return -1;
-    number = number * 10 + (digit - u'0');
-  }
-  return number;
-}
-
-void AddKeyLists(Platform& os, std::u16string_view path, MachineLists* lists) {
+void AddKeyList(Platform& os, std::u16string_view path, std::u16string_view list,
+                MachineLists* lists) {
   RegKey key(os);
   const Status opened = key.Open(path, win::kKeyQueryValue);
   // A key that is not there holds no backups; one that cannot be opened may.
-  if (opened != win::kSuccess && opened != win::kFileNotFound) {
+  const bool told = std::any_of(lists->unreadable.begin(), lists->unreadable.end(),
+                                [&](const Unreadable& at) { return at.key == path; });
+  if (opened != win::kSuccess && opened != win::kFileNotFound && !told) {
     lists->unreadable.push_back({std::u16string(path), opened});
   }
-  for (const auto list : kLists) {
-    const int site = static_cast<int>(lists->sites.size());
-    lists->sites.push_back({std::u16string(path), std::u16string(list), {}, -1, 0});
-    if (opened != win::kSuccess) {
-      lists->now.push_back({opened, {}, {}});
-      continue;
-    }
-    lists->now.push_back(Current(ReadValue(key, list)));
-    for (const int slot : {1, 2}) {
-      const std::u16string value = std::u16string(list) + (slot == 1 ? u"_1" : u"_2");
-      const Read read = ReadValue(key, value);
-      if (read.absent) continue;
-      lists->backups.push_back(BackupFrom(
-          read, {std::u16string(path), value, std::u16string(list), slot, -1, {}, {}, {}, {}, site, {}}));
-    }
+  const int site = static_cast<int>(lists->sites.size());
+  lists->sites.push_back({std::u16string(path), std::u16string(list), {}, -1, 0});
+  if (opened != win::kSuccess) {
+    lists->now.push_back({opened, {}, {}});
+    return;
+  }
+  lists->now.push_back(Current(ReadValue(key, list)));
+  for (const int slot : {kFirstBackup, kLatestBackup}) {
+    const std::u16string value = BackupValueName(list, slot);
+    const Read read = ReadValue(key, value);
+    if (read.absent) continue;
+    lists->backups.push_back(BackupFrom(
+        read, {std::u16string(path), value, std::u16string(list), slot, -1, {}, {}, {}, {}, site, {}}));
   }
 }
 
@@ -152,9 +133,10 @@ void AddDevices(Platform& os, MachineLists* lists) {
        devices.Step()) {
     std::u16string id;
     os.DeviceInstanceId(devices.set(), devices.index(), &id);
-    for (const auto list : kLists) {
-      const Site site{{}, std::u16string(list), id, static_cast<int>(devices.index()),
-                      PropertyOf(list)};
+    for (const RepairPlace& place : kRepairPlaces) {
+      if (place.kind != PlaceKind::kDeviceList) continue;
+      const Site site{{}, std::u16string(place.list), id, static_cast<int>(devices.index()),
+                      place.property};
       lists->now.push_back(ReadProperty(os, devices.set(), devices.index(), site.property));
       lists->sites.push_back(site);
     }
@@ -214,7 +196,7 @@ void AddDeviceBackups(Platform& os, MachineLists* lists) {
       break;
     }
     const std::u16string_view found(name, std::min<std::size_t>(length, std::size(name) - 1));
-    if (const int number = BackupKeyNumber(found); number >= 0) {
+    if (const int number = DeviceBackupKeyNumber(found); number >= 0) {
       keys.emplace_back(number, std::u16string(kDeviceBackupsKey) + u"\\" + std::u16string(found));
     }
   }
@@ -225,9 +207,11 @@ void AddDeviceBackups(Platform& os, MachineLists* lists) {
       lists->unreadable.push_back({path, opened});
       continue;
     }
-    for (const auto list : kLists) {
-      for (const int slot : {1, 2}) {
-        const std::u16string value = std::u16string(list) + (slot == 1 ? u"_1" : u"_2");
+    for (const RepairPlace& place : kRepairPlaces) {
+      if (place.kind != PlaceKind::kDeviceList) continue;
+      const std::u16string list(place.list);
+      for (const int slot : {kFirstBackup, kLatestBackup}) {
+        const std::u16string value = BackupValueName(list, slot);
         const Read read = ReadValue(key, value);
         if (read.absent) continue;
         const DeviceBackupEvidence evidence = ReadDeviceBackupEvidence(key, value);
@@ -294,8 +278,9 @@ CurrentList ReadSite(Platform& os, const Site& site) {
 
 MachineLists LookAtLists(Platform& os) {
   MachineLists lists;
-  AddKeyLists(os, kCdromClassKey, &lists);
-  AddKeyLists(os, kCdromCriticalDeviceKey, &lists);
+  for (const RepairPlace& place : kRepairPlaces) {
+    if (place.kind == PlaceKind::kKeyList) AddKeyList(os, place.key->path, place.list, &lists);
+  }
   AddDevices(os, &lists);
   AddDeviceBackups(os, &lists);
   return lists;

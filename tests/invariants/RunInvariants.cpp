@@ -123,13 +123,12 @@ std::set<std::u16string> RunSnapshot::NamesThatMustStay(
 // some value name there holds "<list>_1" in any letter case, then "_2".
 std::pair<std::u16string, std::u16string> RunSnapshot::BackupOf(
     const Place& place) const {
-  const std::u16string first = place.name + u"_1";
-  const std::u16string latest = place.name + u"_2";
+  const std::u16string first = BackupValueName(place.name, kFirstBackup);
+  const std::u16string latest = BackupValueName(place.name, kLatestBackup);
   if (!place.device) {
     return {place.key, Find(values_, place.key, first) ? latest : first};
   }
-  std::u16string key(kDeviceBackupKeyPrefix);
-  for (const char digit : std::to_string(place.number)) key += char16_t(digit);
+  const std::u16string key = DeviceBackupKeyPath(place.number);
   for (const auto& [at, held] : values_) {
     if (at.first == Fold(key) &&
         FoldAz(held.name).find(FoldAz(first)) != std::u16string::npos) {
@@ -160,8 +159,8 @@ std::string RunSnapshot::CheckPlace(const Place& place, const Values& after,
   auto [backup_key, backup_name] = BackupOf(place);
   if (operation_failed) {
     // Whichever slot the run wrote.
-    for (const auto slot : {u"_1", u"_2"}) {
-      const std::u16string name = place.name + slot;
+    for (const int slot : {kFirstBackup, kLatestBackup}) {
+      const std::u16string name = BackupValueName(place.name, slot);
       if (!Same(Find(values_, backup_key, name), Find(after, backup_key, name))) {
         backup_name = name;
       }
@@ -469,8 +468,8 @@ std::string RunSnapshot::CheckSecondWriter(const MemoryPlatform& after,
   for (const Place& place : places_) {
     const std::u16string backup_key = BackupOf(place).first;
     const bool written_here = Fold(place.key) == Fold(key) && Fold(place.name) == Fold(name);
-    for (const auto slot : {u"_1", u"_2"}) {
-      const std::u16string backup = place.name + slot;
+    for (const int slot : {kFirstBackup, kLatestBackup}) {
+      const std::u16string backup = BackupValueName(place.name, slot);
       const std::optional<Stored> is = Find(now, backup_key, backup);
       if (Same(Find(values_, backup_key, backup), is)) continue;
       if (!Same(is, Find(values_, place.key, place.name)) &&

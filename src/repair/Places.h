@@ -1,0 +1,73 @@
+// The seven places a run checks, in the order it checks them, and the one
+// rule for where the backups of a list go and what they are called. The
+// repair writes by it, the check describes by it, the restore reads by it.
+//
+//   1  the CD-ROM class key's LowerFilters      backups beside it
+//   2  the CD-ROM class key's UpperFilters      backups beside it
+//   3  the product's co-installer entry         no backup (its installer
+//                                               writes it again)
+//   4  the critical-device entry's LowerFilters backups beside it
+//   5  the critical-device entry's UpperFilters backups beside it
+//   6  every CD-ROM device's lower filters      under BackupDeviceNr<N>,
+//   7  every CD-ROM device's upper filters      N the device's position
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/Platform.h"
+#include "repair/KeyFilterList.h"
+
+namespace tarvox {
+
+enum class PlaceKind { kKeyList, kCoInstaller, kDeviceList };
+
+struct RepairPlace {
+  PlaceKind kind;
+  const FilterListKey* key;   // a key list's key; null otherwise
+  std::u16string_view list;   // "LowerFilters" or "UpperFilters"; empty for the co-installer
+  std::uint32_t property;     // a device list's property; 0 otherwise
+};
+
+inline constexpr std::u16string_view kLowerFilters = u"LowerFilters";
+inline constexpr std::u16string_view kUpperFilters = u"UpperFilters";
+
+inline constexpr RepairPlace kRepairPlaces[] = {
+    {PlaceKind::kKeyList, &kClassFilterLists, kLowerFilters, 0},
+    {PlaceKind::kKeyList, &kClassFilterLists, kUpperFilters, 0},
+    {PlaceKind::kCoInstaller, nullptr, {}, 0},
+    {PlaceKind::kKeyList, &kCriticalDeviceFilterLists, kLowerFilters, 0},
+    {PlaceKind::kKeyList, &kCriticalDeviceFilterLists, kUpperFilters, 0},
+    {PlaceKind::kDeviceList, nullptr, kLowerFilters, win::kSpdrpLowerFilters},
+    {PlaceKind::kDeviceList, nullptr, kUpperFilters, win::kSpdrpUpperFilters},
+};
+
+// Where a place stands in kRepairPlaces: a key list by its key and list
+// (`property` 0), a device list by its property; -1 for none.
+int PlaceOrder(std::u16string_view key, std::u16string_view list, std::uint32_t property);
+// Where the co-installer entry stands.
+int CoInstallerOrder();
+
+// A device list's name for its property (18 lower, 17 upper).
+std::u16string_view DeviceListName(std::uint32_t property);
+
+// Backups: a list's first repair ever is kept in slot 1 and never written
+// again; every later repair writes slot 2. The value is the list's name and
+// "_1" or "_2" ("LowerFilters_1").
+inline constexpr int kFirstBackup = 1;
+inline constexpr int kLatestBackup = 2;
+std::u16string BackupValueName(std::u16string_view list, int slot);
+
+// A device's backups lie under the key of its position in Windows' list of
+// CD-ROM devices: "SOFTWARE\Kestrow\OrvaneTarvox\BackupDeviceNr<N>".
+inline constexpr std::u16string_view kDeviceBackupsKey = u"SOFTWARE\\Kestrow\\OrvaneTarvox";
+inline constexpr std::u16string_view kDeviceBackupKeyName = u"BackupDeviceNr";
+inline constexpr std::u16string_view kDeviceBackupKeyPrefix =
+    u"SOFTWARE\\Kestrow\\OrvaneTarvox\\BackupDeviceNr";
+std::u16string DeviceBackupKeyPath(int number);
+// N of a subkey name "BackupDeviceNr<N>" (letters A to Z folded, at most six
+// digits); -1 for any other name.
+int DeviceBackupKeyNumber(std::u16string_view name);
+
+}  // namespace tarvox
