@@ -81,15 +81,17 @@ std::u16string StartTypeCannotBeRead(const NameFinding& found) {
          Error(found.start.error) + u")";
 }
 
-// The verdict on one name, and its reason, from what the questions answered.
+// The verdict on one name, as a repair gives it, and its reason in words,
+// from what the questions answered.
 NameReport Judge(const NameFinding& found) {
-  NameReport report{found.name, Verdict::kStays, {}};
+  const Verdict verdict = VerdictOn(found);
+  NameReport report{found.name, verdict, {}};
   if (found.passed_earlier) return report;
-  if (found.exists == 0) return {found.name, Verdict::kLeaves, u"no service of that name"};
-  if (found.exists != 1) return {found.name, Verdict::kNotJudged, LookupReason(found)};
+  if (found.exists == 0) return {found.name, verdict, u"no service of that name"};
+  if (found.exists != 1) return {found.name, verdict, LookupReason(found)};
   // Found by listing the Services key, but its own key would not open.
   if (found.lookup.opened != 0) {
-    return {found.name, Verdict::kNotJudged,
+    return {found.name, verdict,
             u"its key " + ServiceKey(found) + u" cannot be opened for reading (" +
                 Error(found.lookup.opened) + u"): neither its start type nor its driver file "
                                              u"can be looked at"};
@@ -106,12 +108,12 @@ NameReport Judge(const NameFinding& found) {
     for (const auto& part : parts) text += (text.empty() ? u"" : u"; ") + part;
     return text;
   };
-  if (!leave.empty()) {
+  if (verdict == Verdict::kLeaves) {
     // A restore happens for a name that leaves too.
     if (found.driver == 1 && !file.empty()) leave.push_back(file);
-    return {found.name, Verdict::kLeaves, joined(leave)};
+    return {found.name, verdict, joined(leave)};
   }
-  if (!cannot.empty()) return {found.name, Verdict::kNotJudged, joined(cannot)};
+  if (verdict == Verdict::kNotJudged) return {found.name, verdict, joined(cannot)};
   report.reason = file;  // a restore, or nothing
   return report;
 }

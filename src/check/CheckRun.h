@@ -20,7 +20,7 @@ inline constexpr int kNothingToRepair = 0;
 inline constexpr int kRepairDue = 1;
 inline constexpr int kCannotCheck = 2;
 
-enum class Verdict { kStays, kLeaves, kNotJudged };
+using tarvox::Verdict;
 
 struct NameReport {
   std::u16string name;

@@ -80,7 +80,7 @@ bool PruneFilterList(Platform& os, RunContext& run, const MultiSz& as_read, Mult
     found.name = name;
     JudgeName(os, run, &found);
     run.Tell([&](RunObserver& observer) { observer.Judged(found); });
-    if (found.exists == 0 || found.enabled == 0 || found.driver == 0) remove(name);
+    if (VerdictOn(found) == Verdict::kLeaves) remove(name);
   }
   return changed;
 }

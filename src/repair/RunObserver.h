@@ -10,6 +10,7 @@
 
 #include "platform/Platform.h"
 #include "repair/FilterList.h"
+#include "repair/NameVerdict.h"
 #include "services/DriverFile.h"
 #include "services/Services.h"
 
@@ -22,22 +23,6 @@ struct ListPlace {
   int device = -1;           // the device's position in its pass
   std::u16string device_id;  // its instance id ("ROOT\CDROM\0000")
   std::uint32_t property = 0;
-};
-
-// An answer that was not asked for.
-inline constexpr int kNotAsked = -2;
-
-// What the questions about one name of a list answered, in the order they
-// were asked: each is 1, 0, kCannotTell or kNotAsked.
-struct NameFinding {
-  std::u16string name;
-  bool passed_earlier = false;  // passed every question earlier in the run
-  int exists = kNotAsked;
-  ServiceLookupFinding lookup;
-  int enabled = kNotAsked;
-  StartTypeFinding start;
-  int driver = kNotAsked;
-  DriverFileFinding driver_file;
 };
 
 class RunObserver {

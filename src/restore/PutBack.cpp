@@ -6,6 +6,7 @@
 #include "multisz/Names.h"
 #include "platform/RegKey.h"
 #include "repair/DeviceFilters.h"
+#include "repair/NameVerdict.h"
 #include "services/DriverFile.h"
 #include "services/Services.h"
 
@@ -29,49 +30,57 @@ std::size_t Find(const std::vector<std::u16string>& names, std::u16string_view n
   return names.size();
 }
 
+// A repair takes a folder where the driver file should be for the driver
+// (it looks for a name, not a file), but Windows cannot load a folder: the
+// filter would make the drive vanish. Empty when `path` is no folder.
+std::u16string FolderInsteadOfDriver(Platform& os, const std::u16string& path) {
+  FileFacts facts;
+  if (const Status described = os.DescribeFile(LoaderPath(path), &facts)) {
+    return u"its driver file " + path + u" cannot be seen (" + Error(described) + u")";
+  }
+  if ((facts.attributes & win::kFileAttributeDirectory) != 0) {
+    return u"its driver file " + path + u" is a folder, which Windows cannot load as a driver";
+  }
+  return {};
+}
+
 }  // namespace
 
 std::u16string WhyNotPutBack(Platform& os, std::u16string_view name) {
   const std::u16string key = u"HKLM\\" + std::u16string(kServicesRoot) + std::u16string(name);
+  // The questions a repair asks, but for the restore of a driver file: a
+  // name goes back only when a repair's verdict would keep it.
+  NameFinding found;
+  found.name = std::u16string(name);
   RegKey service(os);
-  ServiceLookupFinding lookup;
-  const int exists = OpenService(os, name, &service, &lookup);
-  if (exists == 0) return std::u16string(kWouldGo) + u"there is no service of that name";
-  if (exists != 1 || !service.is_open()) {
-    return u"its service cannot be looked at (" + key + u", " + Error(lookup.opened) + u")";
+  found.exists = OpenService(os, name, &service, &found.lookup);
+  if (found.exists == 1) {
+    found.enabled = IsServiceEnabled(service, u"Start", &found.start);
+    found.driver = LookForDriverFile(os, name, service, &found.driver_file);
   }
-  StartTypeFinding start;
-  const int enabled = IsServiceEnabled(service, u"Start", &start);
-  if (enabled == 0) {
+  const DriverFileFinding& file = found.driver_file;
+  if (VerdictOn(found) == Verdict::kStays) return FolderInsteadOfDriver(os, file.path);
+  // Why not, by the first question that did not answer yes.
+  if (found.exists == 0) return std::u16string(kWouldGo) + u"there is no service of that name";
+  if (found.exists != 1 || !service.is_open()) {
+    return u"its service cannot be looked at (" + key + u", " + Error(found.lookup.opened) + u")";
+  }
+  if (found.enabled == 0) {
     return std::u16string(kWouldGo) + u"its start type does not let Windows load it (" + key +
            u", Start)";
   }
-  if (enabled != 1) {
-    return u"its start type cannot be read (" + key + u", " + Error(start.error) + u")";
+  if (found.enabled != 1) {
+    return u"its start type cannot be read (" + key + u", " + Error(found.start.error) + u")";
   }
-  DriverFileFinding file;
-  const int present = LookForDriverFile(os, name, service, &file);
+  const int present = found.driver;
   if (present == 0) {
     return std::u16string(kWouldGo) + u"its driver file " + file.path + u" is missing" +
            LoaderReadsOtherwise(file.path) +
            u" (a repair restores it from a .bak copy where there is one: run Tarvox.exe first)";
   }
-  if (present != 1) {
-    return file.path.empty()
-               ? u"where its driver file lies cannot be told (" + key + u", ImagePath)"
-               : u"its driver file " + file.path + u" cannot be seen (" + Error(file.look) + u")";
-  }
-  // A repair takes a folder there for the driver (it looks for a name, not
-  // a file), but Windows cannot load a folder: the filter would make the
-  // drive vanish.
-  FileFacts facts;
-  if (const Status described = os.DescribeFile(LoaderPath(file.path), &facts)) {
-    return u"its driver file " + file.path + u" cannot be seen (" + Error(described) + u")";
-  }
-  if ((facts.attributes & win::kFileAttributeDirectory) != 0) {
-    return u"its driver file " + file.path + u" is a folder, which Windows cannot load as a driver";
-  }
-  return {};
+  return file.path.empty()
+             ? u"where its driver file lies cannot be told (" + key + u", ImagePath)"
+             : u"its driver file " + file.path + u" cannot be seen (" + Error(file.look) + u")";
 }
 
 std::vector<std::u16string> PutBackInto(const std::vector<std::u16string>& names,
