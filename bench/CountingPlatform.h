@@ -47,8 +47,9 @@ class CountingPlatform final : public Platform {
   Status OpenKey(std::u16string_view path, std::uint32_t access, KeyHandle* key) override {
     return Timed(Call::kKeyOpen, [&] { return os_.OpenKey(path, access, key); });
   }
-  Status CreateKey(std::u16string_view path, std::uint32_t access, KeyHandle* key) override {
-    return Timed(Call::kKeyOpen, [&] { return os_.CreateKey(path, access, key); });
+  Status CreateKey(std::u16string_view path, std::uint32_t access, KeyHandle* key,
+                   bool* created) override {
+    return Timed(Call::kKeyOpen, [&] { return os_.CreateKey(path, access, key, created); });
   }
   Status KeyName(KeyHandle key, std::u16string* name) override {
     return Timed(Call::kValueQuery, [&] { return os_.KeyName(key, name); });

@@ -1,5 +1,6 @@
 #include "check/CheckRun.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "log/RunLog.h"
@@ -154,56 +155,45 @@ class Collector final : public RunObserver {
     report_->co_installer.looked_at = true;
     report_->co_installer.not_read = status;
   }
+  // What the run did to the place told last: the last write of its list
+  // is what it holds after the run.
+  void Did(const RunEvent& event) override {
+    using Kind = RunEvent::Kind;
+    using Outcome = PlaceReport::Outcome;
+    switch (event.kind) {
+      case Kind::kEntryRemoved: report_->co_installer.removed = true; return;
+      case Kind::kDriverRestored: report_->restores.emplace_back(event.where, event.name); return;
+      case Kind::kBackupKeyMade: made_keys_.push_back(event.where); return;
+      default: break;
+    }
+    PlaceReport& place = report_->places.back();
+    switch (event.kind) {
+      case Kind::kListWritten:
+        place.outcome = Outcome::kWritten;
+        place.written = event.names;
+        break;
+      case Kind::kValueDeleted: place.outcome = Outcome::kDeleted; break;
+      case Kind::kPropertyCleared: place.outcome = Outcome::kCleared; break;
+      case Kind::kBackupWritten: place.backup = {event.where, event.name}; break;
+      default: break;
+    }
+  }
+  // Once the run is over: a device backup's key made at any time of it,
+  // for any list, is a key made for the backups of that position.
+  void Finish() {
+    for (PlaceReport& place : report_->places) {
+      if (!place.place.key.empty()) continue;
+      const std::u16string key = DeviceBackupKeyPath(place.place.device);
+      place.backup_key_made =
+          std::any_of(made_keys_.begin(), made_keys_.end(),
+                      [&](const std::u16string& made) { return SameName(made, key); });
+    }
+  }
 
  private:
   Report* report_;
+  std::vector<std::u16string> made_keys_;
 };
-
-std::vector<std::u16string> EntriesOf(const std::string& bytes) {
-  MultiSz list;
-  std::memcpy(list.data(), bytes.data(), std::min<std::size_t>(bytes.size(), MultiSz::kBytes));
-  return MultiSzEntries(list);
-}
-
-// What a repair would do to each place, from the changes it would make.
-void Attribute(Report* report) {
-  for (PlaceReport& place : report->places) {
-    const bool device = place.place.key.empty();
-    const std::u16string backup_key =
-        device ? DeviceBackupKeyPath(place.place.device) : place.place.key;
-    for (const Change& change : report->changes) {
-      const bool list_value = !device && change.kind != Change::Kind::kKeyCreated &&
-                              SameName(change.where, place.place.key) &&
-                              SameName(change.name, place.place.value);
-      const bool list_property = device && SameName(change.where, place.place.device_id) &&
-                                 change.property == place.place.property;
-      if ((list_value || list_property) &&
-          (change.kind == Change::Kind::kValueSet || change.kind == Change::Kind::kPropertySet)) {
-        place.outcome = PlaceReport::Outcome::kWritten;
-        place.written = EntriesOf(change.bytes);
-      } else if (list_value && change.kind == Change::Kind::kValueDeleted) {
-        place.outcome = PlaceReport::Outcome::kDeleted;
-      } else if (list_property && change.kind == Change::Kind::kPropertyCleared) {
-        place.outcome = PlaceReport::Outcome::kCleared;
-      } else if (change.kind == Change::Kind::kValueSet && SameName(change.where, backup_key) &&
-                 (SameName(change.name, BackupValueName(place.place.value, kFirstBackup)) ||
-                  SameName(change.name, BackupValueName(place.place.value, kLatestBackup)))) {
-        place.backup = {change.where, change.name};
-      } else if (change.kind == Change::Kind::kKeyCreated && SameName(change.where, backup_key)) {
-        place.backup_key_made = true;
-      }
-    }
-  }
-  for (const Change& change : report->changes) {
-    if (change.kind == Change::Kind::kValueSet && SameName(change.where, kCoDeviceInstallersKey) &&
-        SameName(change.name, kCdromClassGuid)) {
-      report->co_installer.removed = true;
-    }
-    if (change.kind == Change::Kind::kFileRenamed) {
-      report->restores.emplace_back(change.where, change.name);
-    }
-  }
-}
 
 // The run's process-wide state for the check's span.
 class CheckScope {
@@ -231,6 +221,7 @@ void ForeseeRun(OverlayPlatform& overlay, Report* report) {
     report->lists_reached = true;
     RunRepairChecks(overlay, run);
   }
+  collector.Finish();
   report->ends_with = run.ended();
   report->reboot = g_changesMade != 0;
 }
@@ -281,7 +272,6 @@ CheckOutcome RunCheck(Platform& machine) {
   report.log_bytes = overlay.log_bytes();
   report.changes = overlay.changes();
   report.keys_refusing_writes = overlay.keys_refusing_writes();
-  Attribute(&report);
   if (!report.ends_with) {
     outcome.exit_code = report.changes.empty() ? kNothingToRepair : kRepairDue;
   } else if (!report.lists_reached) {

@@ -180,9 +180,10 @@ class Platform {
   virtual Status OpenKey(std::u16string_view path, std::uint32_t access,
                          KeyHandle* key) = 0;
   // RegCreateKeyExW (non-volatile, no class): opens the key, creating it and
-  // every missing key along its path.
+  // every missing key along its path. `*created` (when given) tells whether
+  // the key itself was made now (REG_CREATED_NEW_KEY).
   virtual Status CreateKey(std::u16string_view path, std::uint32_t access,
-                           KeyHandle* key) = 0;
+                           KeyHandle* key, bool* created) = 0;
   // RegQueryValueExW. `type` and `data` may be null; `size` holds the
   // capacity in bytes on entry and the value's size on return. A buffer too
   // small gives 234 with the needed size and leaves the buffer untouched.

@@ -30,9 +30,10 @@ class RegKey {
     Close();
     return os_->OpenKey(path, access, &key_);
   }
-  Status Create(std::u16string_view path, std::uint32_t access) {
+  // `*created`, when given: whether the key itself was made now.
+  Status Create(std::u16string_view path, std::uint32_t access, bool* created = nullptr) {
     Close();
-    return os_->CreateKey(path, access, &key_);
+    return os_->CreateKey(path, access, &key_, created);
   }
   void Close() {
     if (key_ != kNoKey) os_->CloseKey(std::exchange(key_, kNoKey));

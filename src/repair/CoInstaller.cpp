@@ -71,6 +71,7 @@ int JudgeCoInstallerList(Platform& os, RunContext& run, const RegKey& key,
     if (key.SetValue(kCdromClassGuid, win::kRegMultiSz, list.data(), bytes) ==
         win::kSuccess) {
       g_changesMade = 1;
+      run.Tell([](RunObserver& observer) { observer.Did({RunEvent::Kind::kEntryRemoved, {}, {}, {}}); });
     }
     return 0;
   });

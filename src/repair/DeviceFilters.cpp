@@ -54,17 +54,23 @@ void DeviceEnumerator::Step() {
 }
 
 int BackupDeviceFilters(Platform& os, std::uint32_t property, const ListAsRead& read,
-                        int number, std::u16string_view instance_id) {
+                        int number, std::u16string_view instance_id, RunContext* run) {
   const std::u16string path = DeviceBackupKeyPath(number);
   RegKey key(os);
-  if (key.Create(path, win::kKeyQueryValue | win::kKeySetValue) !=
+  bool made = false;
+  if (key.Create(path, win::kKeyQueryValue | win::kKeySetValue, &made) !=
       win::kSuccess) {
     RunLog << Message::kCouldNotOpenKey << kEndLine;
     RunLog << path << kEndLine;
     return 0;
   }
+  const auto tell = [&](RunEvent event) {
+    if (run != nullptr) run->Tell([&](RunObserver& observer) { observer.Did(event); });
+  };
+  if (made) tell({RunEvent::Kind::kBackupKeyMade, path, {}, {}});
   const std::u16string backup = DeviceBackupValueName(key, property);
   if (WriteBackupValue(key, backup, read) != 1) return 0;
+  tell({RunEvent::Kind::kBackupWritten, path, backup, {}});
   // Which device the backup came from, and when: positions change as
   // devices come and go. Without them the backup stands, as those of older
   // versions do.
@@ -82,18 +88,24 @@ int RepairDeviceList(Platform& os, RunContext& run, std::uint32_t property,
   if (MultiSzLength(&read.list) == 0) return 1;  // no name: nothing to do
   const auto write = [&](const MultiSz* list) {
     const int length = MultiSzLength(list);
-    return length > 0 ? os.SetDeviceProperty(devices.set(), devices.index(), property,
-                                             list->data(),
-                                             static_cast<std::uint32_t>(length * 2 + 4))
-                      : os.SetDeviceProperty(devices.set(), devices.index(), property,
-                                             nullptr, 0);
+    const Status status =
+        length > 0 ? os.SetDeviceProperty(devices.set(), devices.index(), property, list->data(),
+                                          static_cast<std::uint32_t>(length * 2 + 4))
+                   : os.SetDeviceProperty(devices.set(), devices.index(), property, nullptr, 0);
+    if (status == win::kSuccess) {
+      run.Tell([&](RunObserver& observer) {
+        observer.Did(length > 0 ? RunEvent{RunEvent::Kind::kListWritten, {}, {}, MultiSzEntries(*list)}
+                                : RunEvent{RunEvent::Kind::kPropertyCleared, {}, {}, {}});
+      });
+    }
+    return status;
   };
   // The list as read is saved before a change that loses any of it; when
   // it cannot be, the device's list is left as read.
   const std::function<bool()> back_up = [&] {
     std::u16string instance_id;
     os.DeviceInstanceId(devices.set(), devices.index(), &instance_id);
-    return BackupDeviceFilters(os, property, read, number, instance_id) == 1;
+    return BackupDeviceFilters(os, property, read, number, instance_id, &run) == 1;
   };
 
   MultiSz working;

@@ -83,7 +83,8 @@ void RepairDeviceFilters(Platform& os, RunContext& run, std::uint32_t property,
 // and the record of the backup (see DeviceBackupRecord.h). 1 when the backup was
 // written; 0 when the key could be neither created nor opened (logged with
 // the key's path) or the write failed.
+// `run`, when given, is told what was written.
 int BackupDeviceFilters(Platform& os, std::uint32_t property, const ListAsRead& read,
-                        int number, std::u16string_view instance_id);
+                        int number, std::u16string_view instance_id, RunContext* run = nullptr);
 
 }  // namespace tarvox

@@ -63,7 +63,13 @@ void JudgeName(Platform& os, RunContext& run, NameFinding* found) {
   found->driver = CheckDriverFile(os, found->name, service, &found->driver_file);
   // A file appeared and one went: what was judged by files before may not
   // hold any more.
-  if (found->driver_file.restored == 1) run.passed().Forget();
+  if (found->driver_file.restored == 1) {
+    run.passed().Forget();
+    const std::u16string& path = found->driver_file.path;
+    run.Tell([&](RunObserver& observer) {
+      observer.Did({RunEvent::Kind::kDriverRestored, LoaderPath(BackupPathOf(path)), LoaderPath(path), {}});
+    });
+  }
   if (found->enabled == 1 && found->driver == 1) run.passed().Add(found->name);
 }
 

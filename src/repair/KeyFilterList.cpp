@@ -27,7 +27,20 @@ int RepairListInKey(Platform& os, RunContext& run, const FilterListKey& where, c
   // when it cannot be, the value is left as read, for its content would be
   // kept nowhere.
   const std::function<bool()> back_up = [&] {
-    return WriteBackupValue(key, KeyBackupValueName(key, valueName), read) == 1;
+    const std::u16string backup = KeyBackupValueName(key, valueName);
+    if (WriteBackupValue(key, backup, read) != 1) return false;
+    run.Tell([&](RunObserver& observer) {
+      observer.Did({RunEvent::Kind::kBackupWritten, std::u16string(where.path), backup, {}});
+    });
+    return true;
+  };
+  const auto deleted = [&] {
+    run.Tell([](RunObserver& observer) { observer.Did({RunEvent::Kind::kValueDeleted, {}, {}, {}}); });
+  };
+  const auto written = [&](const MultiSz& list) {
+    run.Tell([&](RunObserver& observer) {
+      observer.Did({RunEvent::Kind::kListWritten, {}, {}, MultiSzEntries(list)});
+    });
   };
   const std::function<bool()> no_backup;
 
@@ -36,7 +49,7 @@ int RepairListInKey(Platform& os, RunContext& run, const FilterListKey& where, c
     // holds no name is not a list at all: it stays.
     if (read.type != win::kRegMultiSz && !read.single_string) return 1;
     return WriteJudgedList(read_list, read, read.rewrite_drops_data ? back_up : no_backup, [&] {
-      key.DeleteValue(valueName);
+      if (key.DeleteValue(valueName) == win::kSuccess) deleted();
       return 1;
     });
   }
@@ -50,16 +63,19 @@ int RepairListInKey(Platform& os, RunContext& run, const FilterListKey& where, c
     // it, before and after: no reboot.
     return WriteJudgedList(read_list, read, read.rewrite_drops_data ? back_up : no_backup, [&] {
       const auto bytes = static_cast<std::uint32_t>(MultiSzLength(&read.list) * 2 + 4);
-      return key.SetValue(valueName, win::kRegMultiSz, read.list.data(), bytes) ==
-                     win::kSuccess
-                 ? 1
-                 : 0;
+      if (key.SetValue(valueName, win::kRegMultiSz, read.list.data(), bytes) != win::kSuccess) {
+        return 0;
+      }
+      written(read.list);
+      return 1;
     });
   }
   return WriteJudgedList(read_list, read, back_up, [&] {
-    const int written = WriteMultiSzOrDelete(
-        key, valueName, &working, static_cast<std::uint32_t>(2 * MultiSzLength(&working)));
-    return written == 1 || !where.fails_when_list_not_written ? 1 : 0;
+    const int length = MultiSzLength(&working);
+    const int result =
+        WriteMultiSzOrDelete(key, valueName, &working, static_cast<std::uint32_t>(2 * length));
+    if (result == 1) length > 0 ? written(working) : deleted();
+    return result == 1 || !where.fails_when_list_not_written ? 1 : 0;
   });
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/Platform.h"
 #include "repair/FilterList.h"
@@ -23,6 +24,24 @@ struct ListPlace {
   int device = -1;           // the device's position in its pass
   std::u16string device_id;  // its instance id ("ROOT\CDROM\0000")
   std::uint32_t property = 0;
+};
+
+// What a run did, told as it does it: each a write Windows took, of the
+// place told last (Place), or of the co-installer entry or a driver file.
+struct RunEvent {
+  enum class Kind {
+    kBackupWritten,    // `where`, `name`: the key and value of the place's backup
+    kBackupKeyMade,    // `where`: the device backup's key, made for it
+    kListWritten,      // `names`: the place's list as written
+    kValueDeleted,     // the place's list value deleted
+    kPropertyCleared,  // the place's device property cleared
+    kEntryRemoved,     // the product's co-installer entry removed
+    kDriverRestored,   // `where` to `name`: a driver's .bak copy took its name
+  };
+  Kind kind;
+  std::u16string where;
+  std::u16string name;
+  std::vector<std::u16string> names;
 };
 
 class RunObserver {
@@ -50,6 +69,8 @@ class RunObserver {
                            Status look) = 0;
   // The co-installer list could not be read: its key or value gave `status`.
   virtual void CoInstallerNotRead(Status status) = 0;
+  // A change the run made.
+  virtual void Did(const RunEvent& event) = 0;
 };
 
 }  // namespace tarvox

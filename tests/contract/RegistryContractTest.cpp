@@ -31,11 +31,17 @@ TEST_F(RegistryContract, OpensKeysWhateverTheCaseOfTheirNames) {
   RegKey key(os_);
   EXPECT_EQ(key.Open(u"SOFTWARE\\TarvoxContract\\Alpha", win::kKeyQueryValue),
             win::kFileNotFound);
-  EXPECT_EQ(key.Create(u"SOFTWARE\\TarvoxContract\\Alpha\\Beta", kReadWrite),
+  bool created = false;
+  EXPECT_EQ(key.Create(u"SOFTWARE\\TarvoxContract\\Alpha\\Beta", kReadWrite, &created),
             win::kSuccess);
+  EXPECT_TRUE(created);
   EXPECT_EQ(key.Open(u"software\\TARVOXCONTRACT\\alpha\\bEtA",
                      win::kKeyQueryValue),
             win::kSuccess);
+  // Made again in another letter case: the same key, there already.
+  EXPECT_EQ(key.Create(u"SOFTWARE\\TARVOXCONTRACT\\ALPHA\\BETA", kReadWrite, &created),
+            win::kSuccess);
+  EXPECT_FALSE(created);
 }
 
 TEST_F(RegistryContract, QueryGivesTypeAndByteCountOfEveryKindOfValue) {

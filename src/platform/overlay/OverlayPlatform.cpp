@@ -92,7 +92,8 @@ Status OverlayPlatform::OpenKey(std::u16string_view path, std::uint32_t access,
 }
 
 Status OverlayPlatform::CreateKey(std::u16string_view path, std::uint32_t access,
-                                  KeyHandle* key) {
+                                  KeyHandle* key, bool* created) {
+  if (created != nullptr) *created = false;
   const Status opened = OpenKey(path, access, key);
   if (opened != win::kFileNotFound) return opened;
   // Windows makes every missing key along the path, below the nearest one
@@ -125,6 +126,7 @@ Status OverlayPlatform::CreateKey(std::u16string_view path, std::uint32_t access
     changes_.push_back({Change::Kind::kKeyCreated, kept.path, {}, 0, 0, {}});
   }
   *key = NewHandle(path, kNoKey, access);
+  if (created != nullptr) *created = true;
   return win::kSuccess;
 }
 

@@ -59,7 +59,7 @@ class OverlayPlatform final : public Platform {
   Status OpenKey(std::u16string_view path, std::uint32_t access,
                  KeyHandle* key) override;
   Status CreateKey(std::u16string_view path, std::uint32_t access,
-                   KeyHandle* key) override;
+                   KeyHandle* key, bool* created) override;
   Status QueryValue(KeyHandle key, std::u16string_view name,
                     std::uint32_t* type, void* data,
                     std::uint32_t* size) override;

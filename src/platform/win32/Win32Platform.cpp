@@ -64,12 +64,14 @@ Status Win32Platform::OpenKey(std::u16string_view path, std::uint32_t access,
 }
 
 Status Win32Platform::CreateKey(std::u16string_view path, std::uint32_t access,
-                                KeyHandle* key) {
-  HKEY created = nullptr;
+                                KeyHandle* key, bool* created) {
+  HKEY opened = nullptr;
+  DWORD disposition = 0;
   const LONG result =
       RegCreateKeyExW(HKEY_LOCAL_MACHINE, Wide(path).c_str(), 0, nullptr, 0,
-                      access, nullptr, &created, nullptr);
-  if (result == ERROR_SUCCESS) *key = reinterpret_cast<KeyHandle>(created);
+                      access, nullptr, &opened, &disposition);
+  if (result == ERROR_SUCCESS) *key = reinterpret_cast<KeyHandle>(opened);
+  if (created != nullptr) *created = result == ERROR_SUCCESS && disposition == REG_CREATED_NEW_KEY;
   return static_cast<Status>(result);
 }
 

@@ -110,7 +110,8 @@ Status MemoryPlatform::OpenKey(std::u16string_view path, std::uint32_t access,
 }
 
 Status MemoryPlatform::CreateKey(std::u16string_view path,
-                                 std::uint32_t access, KeyHandle* key) {
+                                 std::uint32_t access, KeyHandle* key, bool* created) {
+  if (created != nullptr) *created = false;
   if (Status fault = 0; Faulted(&fault, "CreateKey", path)) return fault;
   ++key_opens_;
   Key* existing = FindKey(path);
@@ -128,6 +129,7 @@ Status MemoryPlatform::CreateKey(std::u16string_view path,
   Key* made = existing != nullptr ? existing : MakeKey(path);
   if (made == nullptr) return 123;  // ERROR_INVALID_NAME
   *key = NewHandle(made, access, path);
+  if (created != nullptr) *created = existing == nullptr;
   return win::kSuccess;
 }
 
