@@ -136,13 +136,18 @@ Status Unseen(Reader& in) {
 void AddService(MemoryPlatform& machine, Reader& in, const std::u16string& name) {
   const std::u16string key = u"SYSTEM\\CurrentControlSet\\Services\\" + name;
   machine.PutKey(key);
-  if (in.Byte() % 8 == 0) machine.DenyAccess(key, win::kKeyQueryValue);
+  const std::uint8_t access = in.Byte() % 8;
+  if (access == 0) machine.DenyAccess(key, win::kKeyQueryValue);
+  // The key opens, but its start type cannot be read (a hive that cannot
+  // be read): the name is not judged, and stays.
+  const bool start_unreadable = access == 1;
   switch (in.Byte() % 4) {
     case 0: break;  // no start type
     case 1: machine.PutDword(key, u"Start", in.Byte() % 6); break;
     case 2: machine.PutValue(key, u"Start", win::kRegDword, in.Bytes(in.Byte() % 9)); break;
     default: machine.PutDword(key, u"Start", 0xFFFFFFFF); break;
   }
+  if (start_unreadable) machine.FailReads(key, u"Start", 1016);
   const std::u16string sys = name + u".sys";
   const std::u16string templates[] = {
       u"",

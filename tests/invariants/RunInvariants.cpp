@@ -200,7 +200,10 @@ std::string RunSnapshot::CheckPlace(const Place& place, const Values& after,
                              Fold(evidence.device_id) == Fold(place.key.substr(kEnum.size())));
       const bool recorded =
           operation_failed || evidence.record == DeviceBackupEvidence::Record::kMatches;
-      if (!backed_up || !recorded || !named_so) {
+      // (A backup written again with the very bytes it held changes only
+      // the values beside it.)
+      const bool written_now = backed_up || Same(before, backup_now);
+      if (!written_now || !recorded || !named_so) {
         return where + "the device named beside its backup is not this one";
       }
       accounted->insert({Fold(backup_key), Fold(id_name)});
@@ -459,11 +462,13 @@ std::string RunSnapshot::CheckSecondWriter(const MemoryPlatform& after,
     const std::optional<Stored> list = Find(now, key, name);
     const std::vector<std::u16string> kept =
         list ? EntriesOf(Converted(*list)) : std::vector<std::u16string>();
-    if (std::none_of(kept.begin(), kept.end(), [&](const std::u16string& entry) {
+    if (!theirs.empty() && std::none_of(kept.begin(), kept.end(), [&](const std::u16string& entry) {
           return FoldAz(entry) == FoldAz(theirs);
         })) {
       return where + "the other program's " + Narrow(theirs) + " was lost";
     }
+    // The names left stand in the order the other program gave them.
+    if (!IsPruningOf(kept, EntriesOf(written))) return where + "the other program's order was lost";
   }
   for (const Place& place : places_) {
     const std::u16string backup_key = BackupOf(place).first;

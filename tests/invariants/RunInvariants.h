@@ -72,11 +72,13 @@ class RunSnapshot {
 
   // Empty when a run, during which another program wrote `written` to the
   // list `name` of `key` (adding its own filter `theirs` to what it found
-  // there), kept that filter, and every backup the run wrote holds a value
+  // there, or putting `theirs` in place of a name as long, or turning the
+  // list around), kept that filter (and, for a list turned around, the
+  // other program's order), and every backup the run wrote holds a value
   // its list really held: as it was before the run, or as the other
   // program wrote it. With `unseeable`, the other write came between the
   // run's last read of that list and its write of it, with nothing between,
-  // where no program can see it: the filter may then be lost.
+  // where no program can see it: the change may then be lost.
   std::string CheckSecondWriter(const MemoryPlatform& after, std::u16string_view key,
                                 std::u16string_view name,
                                 const MemoryPlatform::StoredValue& written,

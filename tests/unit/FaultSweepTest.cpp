@@ -188,17 +188,44 @@ TEST(FaultSweep, OddButSoundMachine) { Sweep(SeedOddButSoundMachine); }
 constexpr std::u16string_view kTheirFilter = u"theirflt";
 constexpr std::u16string_view kTheirCoInstaller = u"TheirCo.dll,TheirCoInstaller";
 
-MemoryPlatform::StoredValue AddTheirs(MemoryPlatform& machine, std::u16string_view key,
-                                      std::u16string_view name, std::u16string_view theirs) {
+// What the other program does to the list: adds its filter (the list grows),
+// or changes it without changing its size, which only a comparison of every
+// byte tells: puts a healthy filter of its own in place of the first name,
+// spelled as long, or turns the list around.
+enum class TheirChange { kAdd, kReplace, kReverse };
+
+// The change, made to the list as it is; what the list holds then, and the
+// filter of the other program that must stay (none for a list turned
+// around).
+std::pair<MemoryPlatform::StoredValue, std::u16string> MakeTheirChange(
+    MemoryPlatform& machine, std::u16string_view key, std::u16string_view name,
+    std::u16string_view theirs, TheirChange change) {
   MultiSz list;
   if (const auto found = machine.GetValue(key, name)) {
     std::memcpy(list.data(), found->bytes.data(),
                 std::min<std::size_t>(found->bytes.size(), MultiSz::kBytes));
   }
   Entries entries = MultiSzEntries(list);
-  entries.emplace_back(theirs);
+  std::u16string stays(theirs);
+  switch (change) {
+    case TheirChange::kAdd:
+      entries.emplace_back(theirs);
+      break;
+    case TheirChange::kReplace:
+      if (entries.empty()) return {{}, {}};
+      // As long as the name it replaces, and a service that may stay.
+      stays = u"T" + std::u16string(entries.front().size() - 1, u'q');
+      machine.PutDword(u"SYSTEM\\CurrentControlSet\\Services\\" + stays, u"Start", 3);
+      machine.AddFile(u"C:\\windows\\system32\\drivers\\" + stays + u".sys", "MZ");
+      entries.front() = stays;
+      break;
+    case TheirChange::kReverse:
+      std::reverse(entries.begin(), entries.end());
+      stays.clear();
+      break;
+  }
   machine.PutValue(key, name, win::kRegMultiSz, ListBytes(entries));
-  return {win::kRegMultiSz, ListBytes(entries)};
+  return {{win::kRegMultiSz, ListBytes(entries)}, stays};
 }
 
 // Whether a change of `value` right before operation `k` fell between the
@@ -216,9 +243,9 @@ bool Unseeable(const Trace& trace, long k, std::u16string_view value) {
          on(k - 1, {"QueryValue", "GetDeviceProperty"});
 }
 
-// Right before every operation of a run in turn, another program adds its
-// entry to one list, each list in turn: its entry is never lost, and every
-// backup holds a value its list really held.
+// Right before every operation of a run in turn, another program changes
+// one list, each list in turn, in each of its ways: its change is never
+// lost, and every backup holds a value its list really held.
 void SweepSecondWriter(Seed seed) {
   const auto arrange = [&](MemoryPlatform& machine) {
     const std::vector<std::u16string> devices = seed(machine);
@@ -241,24 +268,32 @@ void SweepSecondWriter(Seed seed) {
   }
   for (long k = 0; k < operations; ++k) {
     for (const auto& [key, name] : lists) {
-      const std::u16string_view theirs =
-          key == kCoDeviceInstallersKey ? kTheirCoInstaller : kTheirFilter;
-      MemoryPlatform machine;
-      arrange(machine);
-      const invariants::RunSnapshot before(machine, devices);
-      MemoryPlatform::StoredValue written;
-      machine.KeepTrace();
-      machine.BeforeOperation(machine.operations() + k,
-                              [&] { written = AddTheirs(machine, key, name, theirs); });
-      const int exit_code = RunOnce(machine);
-      std::string broken = before.CheckSecondWriter(
-          machine, key, name, written, theirs, Unseeable(machine.trace(), k, key + u'\\' + name));
-      if (exit_code != 0 || !broken.empty()) {
-        ADD_FAILURE() << "another program writing " << invariants::Narrow(key) << " "
-                      << invariants::Narrow(name) << " before operation " << k << " ("
-                      << clean.machine.trace()[k].operation << "): exit code " << exit_code
-                      << "; " << broken;
-        return;
+      const bool co_installer = key == kCoDeviceInstallersKey;
+      const std::u16string_view theirs = co_installer ? kTheirCoInstaller : kTheirFilter;
+      for (const TheirChange change :
+           {TheirChange::kAdd, TheirChange::kReplace, TheirChange::kReverse}) {
+        // The co-installer list is only ever added to.
+        if (co_installer && change != TheirChange::kAdd) continue;
+        MemoryPlatform machine;
+        arrange(machine);
+        const invariants::RunSnapshot before(machine, devices);
+        std::pair<MemoryPlatform::StoredValue, std::u16string> made;
+        machine.KeepTrace();
+        machine.BeforeOperation(machine.operations() + k, [&] {
+          made = MakeTheirChange(machine, key, name, theirs, change);
+        });
+        const int exit_code = RunOnce(machine);
+        if (made.first.type == 0) continue;  // nothing to replace
+        std::string broken =
+            before.CheckSecondWriter(machine, key, name, made.first, made.second,
+                                     Unseeable(machine.trace(), k, key + u'\\' + name));
+        if (exit_code != 0 || !broken.empty()) {
+          ADD_FAILURE() << "another program changing (" << static_cast<int>(change) << ") "
+                        << invariants::Narrow(key) << " " << invariants::Narrow(name)
+                        << " before operation " << k << " (" << clean.machine.trace()[k].operation
+                        << "): exit code " << exit_code << "; " << broken;
+          return;
+        }
       }
     }
   }

@@ -119,6 +119,10 @@ class MemoryPlatform final : public Platform {
   // Writes and deletes of values in the key fail with `status` from now on,
   // although the key opens; a full registry or a key deleted meanwhile.
   void FailWrites(std::u16string_view path, Status status);
+  // Reads of the value `name` of the key fail with `status` from now on,
+  // although the key opens and the value is there: a hive that cannot be
+  // read (1016), or a key deleted meanwhile (1018).
+  void FailReads(std::u16string_view path, std::u16string_view name, Status status);
   // How many times a key was opened or created through the interface.
   int key_opens() const { return key_opens_; }
   // A CD-ROM device: a key below the device tree with the class GUID.
@@ -254,6 +258,7 @@ class MemoryPlatform final : public Platform {
     std::vector<Value> values;  // in the order they were first written
     std::uint32_t denied_access = 0;
     Status write_failure = 0;
+    std::map<std::u16string, Status> read_failures;  // by value name, folded
     bool is_volatile = false;
   };
   struct OpenKeyState {

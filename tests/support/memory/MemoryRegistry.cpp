@@ -146,6 +146,10 @@ Status MemoryPlatform::QueryValue(KeyHandle handle, std::u16string_view name,
     return data != nullptr && size == nullptr ? win::kInvalidParameter
                                               : win::kFileNotFound;
   }
+  if (const auto failing = key->read_failures.find(memory::Fold(name));
+      failing != key->read_failures.end()) {
+    return failing->second;
+  }
   return registry_data::Answer(value->type, value->bytes, type, data, size);
 }
 
@@ -344,6 +348,11 @@ std::uint32_t MemoryPlatform::DeniedAccess(std::u16string_view path) const {
 
 void MemoryPlatform::FailWrites(std::u16string_view path, Status status) {
   MakeKey(path)->write_failure = status;
+}
+
+void MemoryPlatform::FailReads(std::u16string_view path, std::u16string_view name,
+                               Status status) {
+  MakeKey(path)->read_failures[memory::Fold(name)] = status;
 }
 
 }  // namespace tarvox
