@@ -96,18 +96,11 @@ int CheckCoInstaller(Platform& os, RunContext& run) {
     return QueryValueZeroFill(key, kCdromClassGuid, &read->type, read->stored.data(),
                               &read->size);
   };
-  for (int judging = 0; judging < kJudgingsPerList; ++judging) {
-    ListAsRead read;
-    if (const Status status = read_list(&read)) {
-      run.Tell([&](RunObserver& observer) { observer.CoInstallerNotRead(status); });
-      return 0;
-    }
-    if (const int judged = JudgeCoInstallerList(os, run, key, read_list, read);
-        judged != kListChanged) {
-      return judged;
-    }
-  }
-  return 0;  // changed every time: left as it now is
+  // A list that changed every time is left as it now is.
+  return RepairListAsItNowIs(
+      run, read_list,
+      [&](const ListAsRead& read) { return JudgeCoInstallerList(os, run, key, read_list, read); },
+      JudgedList::kCoInstallers);
 }
 
 }  // namespace tarvox

@@ -119,17 +119,20 @@ int WriteJudgedList(const ListReader& read_list, const ListAsRead& judged,
 }
 
 int RepairListAsItNowIs(RunContext& run, const ListReader& read_list,
-                        const std::function<int(const ListAsRead&)>& repair) {
+                        const std::function<int(const ListAsRead&)>& repair, JudgedList judged) {
+  const bool filters = judged == JudgedList::kFilters;
   for (int judging = 0; judging < kJudgingsPerList; ++judging) {
     ListAsRead read;
     if (const Status status = read_list(&read)) {
-      run.Tell([&](RunObserver& observer) { observer.NotRead(status, false); });
+      run.Tell([&](RunObserver& observer) {
+        filters ? observer.NotRead(status, false) : observer.CoInstallerNotRead(status);
+      });
       return 0;
     }
-    run.Tell([&](RunObserver& observer) { observer.Read(read); });
+    if (filters) run.Tell([&](RunObserver& observer) { observer.Read(read); });
     if (const int result = repair(read); result != kListChanged) return result;
   }
-  run.Tell([](RunObserver& observer) { observer.KeptChanging(); });
+  if (filters) run.Tell([](RunObserver& observer) { observer.KeptChanging(); });
   return 0;
 }
 

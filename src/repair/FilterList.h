@@ -92,12 +92,17 @@ int WriteJudgedList(const ListReader& read_list, const ListAsRead& judged,
                     const std::function<bool()>& back_up,
                     const std::function<int()>& write);
 
+// Which list is judged, for what the run's observer is told of it: a
+// filter list's reads, or only the co-installer list's failure to be read.
+enum class JudgedList { kFilters, kCoInstallers };
+
 // Reads the list and has `repair` judge and change it, again while the
 // list was changed meanwhile, at most kJudgingsPerList times. Tells the run
 // observer what was read. 0 when the list could not be read or kept
 // changing, else the last repair's result.
 int RepairListAsItNowIs(RunContext& run, const ListReader& read_list,
-                        const std::function<int(const ListAsRead&)>& repair);
+                        const std::function<int(const ListAsRead&)>& repair,
+                        JudgedList judged = JudgedList::kFilters);
 
 // What a backup of `read` stores: the value as it was read, its type and
 // its bytes, nothing added.
