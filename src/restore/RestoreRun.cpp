@@ -82,10 +82,10 @@ std::string NowLine(const CurrentList& now, const char* label = "now") {
   return head + Names(now.names) + (now.plain() ? "" : " (" + Shown(now.not_plain) + ")") + "\n";
 }
 
-std::string UnreadableLines(const MachineLists& lists, const char* lead) {
+std::string UnreadableLines(const MachineLists& lists) {
   std::string out;
   for (const Unreadable& key : lists.unreadable) {
-    out += std::string(lead) + "HKLM\\" + Shown(key.key) + " cannot be read (error " +
+    out += "HKLM\\" + Shown(key.key) + " cannot be read (error " +
            std::to_string(key.error) + "): backups there are not seen\n";
   }
   return out;
@@ -120,7 +120,7 @@ std::string Listing(const MachineLists& lists, std::string_view version) {
     }
   }
   if (!unmatched.empty()) out += "\nBackups of no device present\n" + unmatched;
-  if (!lists.unreadable.empty()) out += "\n" + UnreadableLines(lists, "");
+  if (!lists.unreadable.empty()) out += "\n" + UnreadableLines(lists);
   if (lists.backups.empty()) {
     out += lists.unreadable.empty() ? "\nNo backups: no repair has changed a list on this machine.\n"
                                     : "\nNo backups seen.\n";
@@ -209,7 +209,7 @@ Outcome PutBack(Platform& os, const Arguments& arguments, std::string_view versi
               " are not seen\n";
   }
   if (plan.puts.empty()) {
-    outcome.out += "\n" + NotUsedLines(lists, plan, name) + UnreadableLines(lists, "");
+    outcome.out += "\n" + NotUsedLines(lists, plan, name) + UnreadableLines(lists);
     if (!plan.not_used.empty()) {
       return {kRefused, outcome.out,
               unseen + "TarvoxRestore: " + Shown(name) +
@@ -258,7 +258,7 @@ Outcome PutBack(Platform& os, const Arguments& arguments, std::string_view versi
     }
   }
   log.Close();
-  outcome.out += "\n" + NotUsedLines(lists, plan, name) + UnreadableLines(lists, "");
+  outcome.out += "\n" + NotUsedLines(lists, plan, name) + UnreadableLines(lists);
   const int lists_count = static_cast<int>(plan.puts.size() + kept_back.size());
   if (!arguments.apply) {
     outcome.exit_code = kWouldChange;
