@@ -80,51 +80,34 @@ int BackupDeviceFilters(Platform& os, std::uint32_t property, const ListAsRead& 
 
 namespace {
 
-// One judging of a device's list as read, and its change; kListChanged
-// when the list changed before it could be written.
-int RepairDeviceList(Platform& os, RunContext& run, std::uint32_t property,
-                     const DeviceEnumerator& devices,
-                     int number, const ListReader& read_list, const ListAsRead& read) {
-  if (MultiSzLength(&read.list) == 0) return 1;  // no name: nothing to do
-  const auto write = [&](const MultiSz* list) {
-    const int length = MultiSzLength(list);
-    const Status status =
-        length > 0 ? os.SetDeviceProperty(devices.set(), devices.index(), property, list->data(),
-                                          static_cast<std::uint32_t>(length * 2 + 4))
-                   : os.SetDeviceProperty(devices.set(), devices.index(), property, nullptr, 0);
-    if (status == win::kSuccess) {
-      run.Tell([&](RunObserver& observer) {
-        observer.Did(length > 0 ? RunEvent{RunEvent::Kind::kListWritten, {}, {}, MultiSzEntries(*list)}
-                                : RunEvent{RunEvent::Kind::kPropertyCleared, {}, {}, {}});
-      });
-    }
-    return status;
-  };
-  // The list as read is saved before a change that loses any of it; when
-  // it cannot be, the device's list is left as read.
-  const std::function<bool()> back_up = [&] {
+// How a device's list is changed: the list as read saved under the backup
+// key of its position; the list written, or the property cleared when no
+// name is left (a pruned list Windows took asks for a reboot). A list that
+// holds no name is passed over.
+ListWrites DeviceListWrites(Platform& os, RunContext& run, std::uint32_t property,
+                            const DeviceEnumerator& devices, int number, const ListAsRead& read) {
+  ListWrites writes;
+  writes.back_up = [&os, &run, property, &devices, number, &read] {
     std::u16string instance_id;
     os.DeviceInstanceId(devices.set(), devices.index(), &instance_id);
     return BackupDeviceFilters(os, property, read, number, instance_id, &run) == 1;
   };
-
-  MultiSz working;
-  MultiSzCopy(&working, &read.list);
-  const bool pruned = PruneFilterList(os, run, read.list, &working);
-  if (!pruned && !read.single_string) return 1;
-  if (!pruned) {
-    // A single string becomes the list of the one name Windows reads from
-    // it, before and after: no reboot.
-    return WriteJudgedList(read_list, read,
-                           read.rewrite_drops_data ? back_up : std::function<bool()>(), [&] {
-                             write(&read.list);
-                             return 1;
-                           });
-  }
-  return WriteJudgedList(read_list, read, back_up, [&] {
-    if (write(&working) == win::kSuccess) g_changesMade = 1;
+  writes.write = [&os, &run, property, &devices](const MultiSz& list, bool pruned) {
+    const int length = MultiSzLength(&list);
+    const Status status =
+        length > 0 ? os.SetDeviceProperty(devices.set(), devices.index(), property, list.data(),
+                                          static_cast<std::uint32_t>(length * 2 + 4))
+                   : os.SetDeviceProperty(devices.set(), devices.index(), property, nullptr, 0);
+    if (status == win::kSuccess) {
+      if (pruned) g_changesMade = 1;
+      run.Tell([&](RunObserver& observer) {
+        observer.Did(length > 0 ? RunEvent{RunEvent::Kind::kListWritten, {}, {}, MultiSzEntries(list)}
+                                : RunEvent{RunEvent::Kind::kPropertyCleared, {}, {}, {}});
+      });
+    }
     return 1;
-  });
+  };
+  return writes;
 }
 
 void RepairEachDevice(Platform& os, RunContext& run, std::uint32_t property,
@@ -146,7 +129,8 @@ void RepairEachDevice(Platform& os, RunContext& run, std::uint32_t property,
       return status;
     };
     RepairListAsItNowIs(run, read_list, [&](const ListAsRead& read) {
-      return RepairDeviceList(os, run, property, devices, number, read_list, read);
+      return RepairReadList(os, run, read_list, read,
+                            DeviceListWrites(os, run, property, devices, number, read));
     });
   }
 }

@@ -118,6 +118,29 @@ int WriteJudgedList(const ListReader& read_list, const ListAsRead& judged,
   return write();
 }
 
+int RepairReadList(Platform& os, RunContext& run, const ListReader& read_list,
+                   const ListAsRead& read, const ListWrites& writes) {
+  // Data besides the names is kept in a backup before a rewrite drops it.
+  const std::function<bool()> back_up_if_dropped =
+      read.rewrite_drops_data ? writes.back_up : std::function<bool()>();
+  if (MultiSzLength(&read.list) == 0) {
+    if (!writes.remove_empty) return 1;
+    return WriteJudgedList(read_list, read, back_up_if_dropped, writes.remove_empty);
+  }
+  MultiSz working;
+  MultiSzCopy(&working, &read.list);
+  const bool pruned = PruneFilterList(os, run, read.list, &working);
+  if (!pruned && !read.single_string) return 1;
+  if (!pruned) {
+    // A single string becomes the list of the one name Windows reads from
+    // it, before and after: no reboot.
+    return WriteJudgedList(read_list, read, back_up_if_dropped,
+                           [&] { return writes.write(read.list, false); });
+  }
+  return WriteJudgedList(read_list, read, writes.back_up,
+                         [&] { return writes.write(working, true); });
+}
+
 int RepairListAsItNowIs(RunContext& run, const ListReader& read_list,
                         const std::function<int(const ListAsRead&)>& repair, JudgedList judged) {
   const bool filters = judged == JudgedList::kFilters;

@@ -96,6 +96,28 @@ int WriteJudgedList(const ListReader& read_list, const ListAsRead& judged,
 // filter list's reads, or only the co-installer list's failure to be read.
 enum class JudgedList { kFilters, kCoInstallers };
 
+// How one list of a place is changed: its backup, its write, and what
+// becomes of a list that holds no name.
+struct ListWrites {
+  // Saves the list as read; false when it could not be saved (then nothing
+  // else is written: its content would be kept nowhere).
+  std::function<bool()> back_up;
+  // Writes `list`: the pruned list (`pruned`), or the one name Windows reads
+  // from a single string, as a list. What the repair of the list gives.
+  std::function<int(const MultiSz& list, bool pruned)> write;
+  // Removes a list that holds no name; none: such a list stays.
+  std::function<int()> remove_empty;
+};
+
+// One judging of the list as read, and its change, the same for a key's
+// list and a device's: every name judged (PruneFilterList), then the
+// backup first where a change loses stored data, and the write (through
+// WriteJudgedList, which reads the list again before each). A single string
+// whose one name stays becomes the list of that name. kListChanged when the
+// list changed before it could be written.
+int RepairReadList(Platform& os, RunContext& run, const ListReader& read_list,
+                   const ListAsRead& read, const ListWrites& writes);
+
 // Reads the list and has `repair` judge and change it, again while the
 // list was changed meanwhile, at most kJudgingsPerList times. Tells the run
 // observer what was read. 0 when the list could not be read or kept

@@ -18,65 +18,46 @@ std::u16string KeyBackupValueName(const RegKey& key, std::u16string_view valueNa
   return ValueExists(key, first) == 0 ? first : BackupValueName(valueName, kLatestBackup);
 }
 
-// One judging of the list as read, and its change; kListChanged when the
-// list changed before it could be written.
-int RepairListInKey(Platform& os, RunContext& run, const FilterListKey& where, const RegKey& key,
-                    std::u16string_view valueName, const ListReader& read_list,
-                    const ListAsRead& read) {
-  // Before a change that loses what was stored, the value as read is saved;
-  // when it cannot be, the value is left as read, for its content would be
-  // kept nowhere.
-  const std::function<bool()> back_up = [&] {
+// How the list of a key is changed: the value as read saved beside it; the
+// list written, or the value deleted when no name is left; a list that
+// holds no name deleted (with no reboot), unless the value is of another
+// type, which is no list at all and stays.
+ListWrites KeyListWrites(RunContext& run, const FilterListKey& where, const RegKey& key,
+                         std::u16string_view valueName, const ListAsRead& read) {
+  const auto tell = [&run](RunEvent event) {
+    run.Tell([&](RunObserver& observer) { observer.Did(event); });
+  };
+  ListWrites writes;
+  writes.back_up = [&where, &key, valueName, &read, tell] {
     const std::u16string backup = KeyBackupValueName(key, valueName);
     if (WriteBackupValue(key, backup, read) != 1) return false;
-    run.Tell([&](RunObserver& observer) {
-      observer.Did({RunEvent::Kind::kBackupWritten, std::u16string(where.path), backup, {}});
-    });
+    tell({RunEvent::Kind::kBackupWritten, std::u16string(where.path), backup, {}});
     return true;
   };
-  const auto deleted = [&] {
-    run.Tell([](RunObserver& observer) { observer.Did({RunEvent::Kind::kValueDeleted, {}, {}, {}}); });
-  };
-  const auto written = [&](const MultiSz& list) {
-    run.Tell([&](RunObserver& observer) {
-      observer.Did({RunEvent::Kind::kListWritten, {}, {}, MultiSzEntries(list)});
-    });
-  };
-  const std::function<bool()> no_backup;
-
-  if (MultiSzLength(&read.list) == 0) {
-    // An empty list is removed, with no reboot. A value of another type that
-    // holds no name is not a list at all: it stays.
-    if (read.type != win::kRegMultiSz && !read.single_string) return 1;
-    return WriteJudgedList(read_list, read, read.rewrite_drops_data ? back_up : no_backup, [&] {
-      if (key.DeleteValue(valueName) == win::kSuccess) deleted();
+  writes.write = [&where, &key, valueName, tell](const MultiSz& list, bool pruned) {
+    const int length = MultiSzLength(&list);
+    if (!pruned) {
+      const auto bytes = static_cast<std::uint32_t>(length * 2 + 4);
+      if (key.SetValue(valueName, win::kRegMultiSz, list.data(), bytes) != win::kSuccess) return 0;
+      tell({RunEvent::Kind::kListWritten, {}, {}, MultiSzEntries(list)});
       return 1;
-    });
-  }
-
-  MultiSz working;
-  MultiSzCopy(&working, &read.list);
-  const bool pruned = PruneFilterList(os, run, read.list, &working);
-  if (!pruned && !read.single_string) return 1;
-  if (!pruned) {
-    // A single string becomes the list of the one name Windows reads from
-    // it, before and after: no reboot.
-    return WriteJudgedList(read_list, read, read.rewrite_drops_data ? back_up : no_backup, [&] {
-      const auto bytes = static_cast<std::uint32_t>(MultiSzLength(&read.list) * 2 + 4);
-      if (key.SetValue(valueName, win::kRegMultiSz, read.list.data(), bytes) != win::kSuccess) {
-        return 0;
-      }
-      written(read.list);
-      return 1;
-    });
-  }
-  return WriteJudgedList(read_list, read, back_up, [&] {
-    const int length = MultiSzLength(&working);
-    const int result =
-        WriteMultiSzOrDelete(key, valueName, &working, static_cast<std::uint32_t>(2 * length));
-    if (result == 1) length > 0 ? written(working) : deleted();
+    }
+    const int result = WriteMultiSzOrDelete(key, valueName, &list, static_cast<std::uint32_t>(2 * length));
+    if (result == 1) {
+      tell(length > 0 ? RunEvent{RunEvent::Kind::kListWritten, {}, {}, MultiSzEntries(list)}
+                      : RunEvent{RunEvent::Kind::kValueDeleted, {}, {}, {}});
+    }
     return result == 1 || !where.fails_when_list_not_written ? 1 : 0;
-  });
+  };
+  if (read.type == win::kRegMultiSz || read.single_string) {
+    writes.remove_empty = [&key, valueName, tell] {
+      if (key.DeleteValue(valueName) == win::kSuccess) {
+        tell({RunEvent::Kind::kValueDeleted, {}, {}, {}});
+      }
+      return 1;
+    };
+  }
+  return writes;
 }
 
 }  // namespace
@@ -121,7 +102,7 @@ int RepairFilterListInKey(Platform& os, RunContext& run, const FilterListKey& wh
     return status;
   };
   return RepairListAsItNowIs(run, read_list, [&](const ListAsRead& read) {
-    return RepairListInKey(os, run, where, key, valueName, read_list, read);
+    return RepairReadList(os, run, read_list, read, KeyListWrites(run, where, key, valueName, read));
   });
 }
 
