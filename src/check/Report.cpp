@@ -90,15 +90,8 @@ std::string Hex(const std::string& bytes) {
 
 std::string Title(const ListPlace& place) {
   const std::string list = Shown(place.value);
-  if (place.key.empty()) {
-    return "CD-ROM device " + std::to_string(place.device) + " (" + Shown(place.device_id) +
-           "), " + list;
-  }
-  if (SameName(place.key, kCdromClassKey)) return "CD-ROM class key, " + list;
-  if (SameName(place.key, kCdromCriticalDeviceKey)) {
-    return "Critical-device entry (gencdrom), " + list;
-  }
-  return Shown(place.key) + ", " + list;
+  if (place.key.empty()) return Shown(DevicePlaceTitle(place.device, place.device_id)) + ", " + list;
+  return Shown(KeyPlaceTitle(place.key)) + ", " + list;
 }
 
 std::string Names(const std::vector<std::u16string>& names) { return text::ShownList(names); }

@@ -26,6 +26,18 @@ int CoInstallerOrder() {
   return -1;
 }
 
+std::u16string KeyPlaceTitle(std::u16string_view key) {
+  if (SameName(key, kCdromClassKey)) return u"CD-ROM class key";
+  if (SameName(key, kCdromCriticalDeviceKey)) return u"Critical-device entry (gencdrom)";
+  return std::u16string(key);
+}
+
+std::u16string DevicePlaceTitle(int position, std::u16string_view instance_id) {
+  std::u16string title = u"CD-ROM device ";
+  for (const char digit : std::to_string(position)) title += char16_t(digit);
+  return title + u" (" + std::u16string(instance_id) + u")";
+}
+
 std::u16string BackupValueName(std::u16string_view list, int slot) {
   return std::u16string(list) + (slot == kFirstBackup ? u"_1" : u"_2");
 }

@@ -49,6 +49,12 @@ int PlaceOrder(std::u16string_view key, std::u16string_view list, std::uint32_t 
 // Where the co-installer entry stands.
 int CoInstallerOrder();
 
+// What the reports call a place: "CD-ROM class key", "Critical-device entry
+// (gencdrom)" for a key list's key (the key itself for any other); "CD-ROM
+// device N (instance id)" for a device at position N.
+std::u16string KeyPlaceTitle(std::u16string_view key);
+std::u16string DevicePlaceTitle(int position, std::u16string_view instance_id);
+
 // A device list's name for its property (18 lower, 17 upper).
 std::u16string_view DeviceListName(std::uint32_t property);
 

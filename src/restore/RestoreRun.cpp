@@ -6,6 +6,7 @@
 #include "multisz/Names.h"
 #include "platform/RunState.h"
 #include "repair/KeyFilterList.h"
+#include "repair/Places.h"
 #include "repair/RepairChecks.h"
 #include "restore/Backups.h"
 #include "restore/PutBack.h"
@@ -36,12 +37,9 @@ std::string Names(const std::vector<std::u16string>& names) { return text::Shown
 
 std::string Title(const Site& site) {
   if (site.device()) {
-    return "CD-ROM device " + std::to_string(site.position) + " (" + Shown(site.device_id) +
-           "), " + Shown(site.list);
+    return Shown(DevicePlaceTitle(site.position, site.device_id)) + ", " + Shown(site.list);
   }
-  const std::string where =
-      SameName(site.key, kCdromClassKey) ? "CD-ROM class key" : "Critical-device entry (gencdrom)";
-  return where + ", " + Shown(site.list) + "\n  HKLM\\" + Shown(site.key);
+  return Shown(KeyPlaceTitle(site.key)) + ", " + Shown(site.list) + "\n  HKLM\\" + Shown(site.key);
 }
 
 std::u16string BackupPath(const Backup& backup) {
