@@ -13,6 +13,11 @@
 # line of history (git rev-list --count): one release, one version, which
 # the fleet scripts compare between the check and the repair.
 #
+# With TARVOX_SIGN_CERT and TARVOX_SIGN_KEY (PEM files; TARVOX_SIGN_CA the
+# certificates to verify against, the system's by default; TARVOX_SIGN_TIMESTAMP
+# a timestamping server; TARVOX_SIGN_KEY_PASSWORD_FILE for an encrypted key)
+# every exe is signed with Authenticode; without them the release is unsigned.
+#
 # Whoever ships Tarvox.exe must be able to rebuild it and find the same bytes,
 # so the release is made from a commit only (a working tree with changes is
 # refused) and in a build folder made afresh (build/release), and two runs on
@@ -69,7 +74,21 @@ done
 # LOG-LINES.txt get CR LF line ends, for Notepad on any Windows.
 package=build/release/package
 mkdir -p "$package"
-cp build/release/Tarvox.exe build/release/TarvoxCheck.exe build/release/TarvoxRestore.exe "$package/"
+# Signed with Authenticode when given a certificate (application control's
+# publisher rules and download warnings want signed programs); unsigned
+# otherwise. The unsigned exes stay in build/release: the signed ones are
+# no more than those and their signatures (sign-exe.sh checks it), so a
+# signed release is checked against a rebuild of the commit too.
+for exe in Tarvox TarvoxCheck TarvoxRestore; do
+  if [ -n "${TARVOX_SIGN_CERT:-}" ]; then
+    scripts/sign-exe.sh "build/release/$exe.exe" "$package/$exe.exe" "$TARVOX_SIGN_CERT" \
+      "${TARVOX_SIGN_KEY:?TARVOX_SIGN_KEY: the certificate's private key}" \
+      "${TARVOX_SIGN_CA:-/etc/ssl/certs/ca-certificates.crt}" "${TARVOX_SIGN_TIMESTAMP:-}" ||
+      fail "$exe.exe could not be signed"
+  else
+    cp "build/release/$exe.exe" "$package/"
+  fi
+done
 git show "HEAD:packaging/ADMINS.txt" | sed 's/$/\r/' >"$package/ADMINS.txt"
 git show "HEAD:README.md" >"$package/README.md"
 git show "HEAD:packaging/LOG-LINES.txt" | sed 's/$/\r/' >"$package/LOG-LINES.txt"

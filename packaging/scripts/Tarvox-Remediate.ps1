@@ -97,7 +97,7 @@ function Get-TarvoxFileVersion([string]$Path) {
         # padding to 4: the fixed part, which begins with its signature.
         $fixed = $at - 6 + 40
         if ($fixed + 16 -le $text.Length -and
-            $text.Substring($fixed, 4) -eq $latin1.GetString([byte[]](0xBD, 0x04, 0xEF, 0xFE))) {
+            $text.Substring($fixed, 4) -ceq $latin1.GetString([byte[]](0xBD, 0x04, 0xEF, 0xFE))) {
             $word = { param($offset) [int]$text[$offset] + 256 * [int]$text[$offset + 1] }
             return '{0}.{1}.{2}.{3}' -f (& $word ($fixed + 10)), (& $word ($fixed + 8)),
                 (& $word ($fixed + 14)), (& $word ($fixed + 12))
