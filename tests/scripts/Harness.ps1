@@ -18,7 +18,9 @@ function New-VersionBytes([string]$Version) {
 
 # A stand-in for Name (TarvoxCheck.exe, Tarvox.exe) in Folder: its run
 # number n (from 0) prints Answers[n].Out and .Err, then exits with .Code,
-# or hangs with .Hang; the last answer serves every later run. Each run
+# or hangs with .Hang (for 20 s, ten times the scripts' limit in the tests,
+# so that a repair the script leaves running ends soon after the test); the
+# last answer serves every later run. Each run
 # leaves its arguments in Name.<n>.args. -CannotStart: a file no system
 # can run.
 function New-StandIn([string]$Folder, [string]$Name, [object[]]$Answers = @(),
@@ -47,7 +49,7 @@ echo `$((n + 1)) >"`$me.runs"
 printf '%s\n' "`$*" >"`$me.`$n.args"
 cat "`$me.`$n.out"
 cat "`$me.`$n.err" >&2
-[ -f "`$me.`$n.hang" ] && exec sleep 600
+[ -f "`$me.`$n.hang" ] && exec sleep 20
 exit "`$(cat "`$me.`$n.code")"
 
 "@

@@ -12,8 +12,9 @@ BeforeDiscovery {
 BeforeAll {
     . (Join-Path $PSScriptRoot 'Harness.ps1')
     $machine = Join-Path $PSScriptRoot 'wine-machine.sh'
-    # A machine of its own for each kind; its prefix is kept when a test
-    # failed, for a look, as the Wine tests keep theirs.
+    # A machine of its own for each kind; its prefix stays after the run,
+    # for a look (its drive_c is hard-linked to the template's: a few MB),
+    # and the next run makes it afresh.
     function Start-Machine([string]$Kind) {
         $prefix = Join-Path $Build "wine/prefixes/scripts/$Kind"
         $folder = Join-Path $Work "wine-$Kind/Orvane"

@@ -17,6 +17,11 @@ if ! command -v dotnet >/dev/null 2>&1; then
   exit 0
 fi
 
+# No telemetry, no update check, no first-run banner: the tests reach no
+# network but the package downloads.
+export DOTNET_CLI_TELEMETRY_OPTOUT=1 DOTNET_NOLOGO=1 DOTNET_SKIP_FIRST_TIME_EXPERIENCE=1
+export POWERSHELL_TELEMETRY_OPTOUT=1 POWERSHELL_UPDATECHECK=Off
+
 tools=$PWD/build/scripts
 log=build/logs/scripts-tools.log
 mkdir -p "$tools" build/logs
@@ -36,7 +41,5 @@ if [ ! -f "$pester" ]; then
 fi
 
 export TARVOX_PWSH=$pwsh
-# No telemetry, no update check: the tests reach no network.
-export POWERSHELL_TELEMETRY_OPTOUT=1 POWERSHELL_UPDATECHECK=Off DOTNET_CLI_TELEMETRY_OPTOUT=1
 "$pwsh" -NoProfile -NonInteractive -File tests/scripts/Run.ps1 -Pester "$pester" \
   -Build "$PWD/build/windows" -Work "$tools/work"
