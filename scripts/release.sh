@@ -82,7 +82,7 @@ mkdir -p "$package"
 for exe in Tarvox TarvoxCheck TarvoxRestore; do
   if [ -n "${TARVOX_SIGN_CERT:-}" ]; then
     scripts/sign-exe.sh "build/release/$exe.exe" "$package/$exe.exe" "$TARVOX_SIGN_CERT" \
-      "${TARVOX_SIGN_KEY:?TARVOX_SIGN_KEY: the certificate's private key}" \
+      "${TARVOX_SIGN_KEY:?TARVOX_SIGN_KEY: the private key of TARVOX_SIGN_CERT}" \
       "${TARVOX_SIGN_CA:-/etc/ssl/certs/ca-certificates.crt}" "${TARVOX_SIGN_TIMESTAMP:-}" ||
       fail "$exe.exe could not be signed"
   else
