@@ -26,50 +26,16 @@ tests/wine/make-prefix.sh "$root" "$WINEPREFIX"
 wineserver -p </dev/null >/dev/null 2>&1
 trap 'wineserver -k >/dev/null 2>&1; wineserver -w >/dev/null 2>&1' EXIT
 
-# The product folder, with the tool in it, as an installer leaves it.
+# The broken machine (see the script), with the exes in the product folder
+# as an installer leaves them.
+tests/wine/seed-machine.sh broken build/windows
 product_unix="$WINEPREFIX/drive_c/Program Files/Orvane"
-mkdir -p "$product_unix"
-cp build/windows/Tarvox.exe build/windows/TarvoxCheck.exe build/windows/TarvoxRestore.exe \
-  "$product_unix/"
 system32="$WINEPREFIX/drive_c/windows/system32"
-printf 'MZ' >"$system32/drivers/goodflt.sys"
-printf 'MZ' >"$system32/drivers/offflt.sys"
-printf 'MZ' >"$system32/drivers/dvdflt.bak"   # dvdflt.sys itself is gone
-
-# The broken machine. Services: goodflt is healthy; offflt is disabled;
-# dvdflt lost its driver file, but a .bak copy lies beside it; burnkit was
-# uninstalled and left its name behind in filter lists, the classic cause of
-# vanished CD/DVD drives. The product's co-installer DLL, OrvaneCo.dll, is
-# not in system32.
-reg_add() {  # KEY VALUE TYPE DATA (REG_MULTI_SZ entries separated by \0)
+reg_add() {  # KEY VALUE TYPE DATA
   wine reg add "$1" /v "$2" /t "$3" /d "$4" /f </dev/null >/dev/null 2>&1 ||
-    { echo "could not seed $1 $2" >&2; exit 1; }
+    { echo "could not set $1 $2" >&2; exit 1; }
 }
-cdrom_class='{4D36E965-E325-11CE-BFC1-08002BE10318}'
 services='HKLM\SYSTEM\CurrentControlSet\Services'
-reg_add 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\orvane.exe' \
-  Path REG_SZ 'C:\Program Files\Orvane'
-reg_add "$services\goodflt" Start REG_DWORD 1
-reg_add "$services\goodflt" ImagePath REG_EXPAND_SZ 'System32\DRIVERS\goodflt.sys'
-reg_add "$services\offflt" Start REG_DWORD 4
-reg_add "$services\dvdflt" Start REG_DWORD 3
-reg_add "$services\dvdflt" ImagePath REG_EXPAND_SZ '\SystemRoot\System32\drivers\dvdflt.sys'
-reg_add "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Class\\$cdrom_class" \
-  UpperFilters REG_MULTI_SZ 'goodflt\0burnkit'
-reg_add "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Class\\$cdrom_class" \
-  LowerFilters REG_MULTI_SZ 'dvdflt\0offflt'
-reg_add 'HKLM\SYSTEM\CurrentControlSet\Control\CriticalDeviceDatabase\gencdrom' \
-  UpperFilters REG_MULTI_SZ 'burnkit\0goodflt'
-reg_add 'HKLM\SYSTEM\CurrentControlSet\Control\CoDeviceInstallers' "$cdrom_class" \
-  REG_MULTI_SZ 'cdprop.dll,CdPropPages\0OrvaneCo.dll,OrvaneCoInstaller'
-for device in 0000 0001; do
-  reg_add "HKLM\\SYSTEM\\CurrentControlSet\\Enum\\ROOT\\CDROM\\$device" \
-    ClassGUID REG_SZ "$cdrom_class"
-done
-reg_add 'HKLM\SYSTEM\CurrentControlSet\Enum\ROOT\CDROM\0000' LowerFilters \
-  REG_MULTI_SZ 'offflt\0goodflt'
-reg_add 'HKLM\SYSTEM\CurrentControlSet\Enum\ROOT\CDROM\0001' UpperFilters \
-  REG_SZ 'goodflt'
 
 keys=(
   'HKLM\SYSTEM\CurrentControlSet\Control\Class\{4D36E965-E325-11CE-BFC1-08002BE10318}'

@@ -24,6 +24,8 @@ have flock || missing+=(util-linux)
 have iconv || missing+=(libc-bin)
 have git || missing+=(git)
 have python3 || missing+=(python3)
+have osslsigncode || missing+=(osslsigncode)
+have openssl || missing+=(openssl)
 
 if ((${#missing[@]} == 0)); then
   exit 0

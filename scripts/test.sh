@@ -8,6 +8,10 @@
 #                on the real Win32 calls and Tarvox.exe end to end, under Wine;
 #                and Tarvox.exe built a second time elsewhere is the same,
 #                byte for byte
+#   scripts      the fleet scripts (packaging/scripts) in PowerShell 7 with
+#                Pester, against stand-ins and against the windows build's
+#                exes under Wine; skipped, in one line saying why, where
+#                dotnet is missing
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-tools.sh
@@ -30,3 +34,6 @@ for preset in native native-asan fuzz windows; do
   [ "$preset" != windows ] || scripts/check-reproducible.sh
   ctest --preset "$preset"
 done
+
+echo "=== scripts"
+tests/scripts/run.sh

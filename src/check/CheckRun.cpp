@@ -226,11 +226,21 @@ void ForeseeRun(OverlayPlatform& overlay, Report* report) {
   report->reboot = g_changesMade != 0;
 }
 
+// A list that is there and was not judged: refused, unreadable or over
+// 2048 bytes. No key or no value is a machine without that list.
+bool NotRead(const PlaceReport& place) {
+  if (!place.not_read) return false;
+  const Status status = *place.not_read;
+  if (status == win::kFileNotFound) return false;
+  return place.key_not_opened || status != win::kInvalidData;
+}
+
 }  // namespace
 
 Summary Summarize(const Report& report) {
   Summary summary;
   for (const PlaceReport& place : report.places) {
+    if (NotRead(place)) ++summary.places_not_read;
     if (place.outcome != PlaceReport::Outcome::kUnchanged) ++summary.places_changing;
     for (const NameReport& name : place.verdicts) {
       if (name.verdict == Verdict::kLeaves) ++summary.names_leaving;

@@ -93,6 +93,10 @@ struct Summary {
   int places_changing = 0;  // lists a repair writes, deletes or clears
   int names_leaving = 0;    // once for each list a name leaves
   int names_not_judged = 0; // ... and for each list it stays in unjudged
+  // Lists that were there but could not be read, or were too long to judge:
+  // "nothing to repair" says nothing of them. A list or key that is simply
+  // not there is no such place.
+  int places_not_read = 0;
   int restores = 0;         // driver files restored from their .bak copy
   bool co_installer_removed = false;
   bool reboot = false;

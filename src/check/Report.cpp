@@ -271,6 +271,7 @@ std::string SummaryJson(const CheckOutcome& outcome) {
   return "{\"placesChanging\": " + std::to_string(summary.places_changing) +
          ", \"namesLeaving\": " + std::to_string(summary.names_leaving) +
          ", \"namesNotJudged\": " + std::to_string(summary.names_not_judged) +
+         ", \"placesNotRead\": " + std::to_string(summary.places_not_read) +
          ", \"restores\": " + std::to_string(summary.restores) +
          ", \"coInstallerEntryRemoved\": " + Bool(summary.co_installer_removed) +
          ", \"reboot\": " + Bool(summary.reboot) + "}";
@@ -293,6 +294,10 @@ std::vector<std::string> HeadJson(const CheckOutcome& outcome, std::string_view 
       "\"reason\": " +
           (outcome.cannot_check.empty() ? "null" : JsonString(outcome.cannot_check)),
       "\"summary\": " + SummaryJson(outcome),
+      // The text form's last line, word for word: a script that reads the
+      // JSON passes it on to a tool that keeps one line, and runs the check
+      // once.
+      "\"resultLine\": " + JsonString(std::string_view(ResultText(outcome))),
   };
 }
 
@@ -379,18 +384,21 @@ std::string TextReport(const CheckOutcome& outcome, std::string_view version) {
   return out + ResultLine(outcome);
 }
 
-std::string ResultLine(const CheckOutcome& outcome) {
+std::string ResultLine(const CheckOutcome& outcome) { return ResultText(outcome) + "\n"; }
+
+std::string ResultText(const CheckOutcome& outcome) {
   std::string line = "Result: " + Verdicts(outcome) + " (exit code " +
                      std::to_string(outcome.exit_code) + ")";
-  if (outcome.exit_code == kCannotCheck) return line + ": " + Shown(outcome.cannot_check) + ".\n";
+  if (outcome.exit_code == kCannotCheck) return line + ": " + Shown(outcome.cannot_check) + ".";
   const Summary summary = Summarize(outcome.report);
   const auto yes = [](bool value) { return value ? "yes" : "no"; };
   return line + ". Places changing: " + std::to_string(summary.places_changing) +
          "; names leaving: " + std::to_string(summary.names_leaving) +
          "; names not judged: " + std::to_string(summary.names_not_judged) +
+         "; places not read: " + std::to_string(summary.places_not_read) +
          "; driver files restored: " + std::to_string(summary.restores) +
          "; co-installer entry removed: " + yes(summary.co_installer_removed) +
-         "; reboot: " + yes(summary.reboot) + ".\n";
+         "; reboot: " + yes(summary.reboot) + ".";
 }
 
 std::string JsonReport(const CheckOutcome& outcome, std::string_view version) {

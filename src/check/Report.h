@@ -22,6 +22,8 @@ std::string TextReport(const CheckOutcome& outcome, std::string_view version);
 // "Result: ..." with the verdict and the summary's counts, or why the check
 // could not be made: one line, short whatever the machine holds.
 std::string ResultLine(const CheckOutcome& outcome);
+// The same without its line end.
+std::string ResultText(const CheckOutcome& outcome);
 // The whole document; "changes" one to a line.
 std::string JsonReport(const CheckOutcome& outcome, std::string_view version);
 // The document's head (format, tool, machine, verdict, summary) on one line.

@@ -1,7 +1,9 @@
 #include "invariants/ReportModel.h"
 
+#include "check/Report.h"
 #include "invariants/JsonReader.h"
 #include "invariants/RunInvariants.h"
+#include "text/Escape.h"
 
 namespace tarvox::invariants {
 namespace {
@@ -122,6 +124,13 @@ std::string CheckJsonReport(const check::CheckOutcome& outcome, std::string_view
   const Value* exit_code = document->Find(u"exitCode");
   if (exit_code == nullptr || exit_code->number != std::to_string(outcome.exit_code)) {
     return "its exit code reads back otherwise";
+  }
+  // The text form's last line, byte for byte, where a script reads it.
+  const Value* result_line = document->Find(u"resultLine");
+  if (result_line == nullptr || result_line->kind != Value::Kind::kString ||
+      text.find("\"resultLine\": " + text::JsonString(std::string_view(check::ResultText(outcome)))) ==
+          std::string_view::npos) {
+    return "its result line reads back otherwise";
   }
   const check::Report& report = outcome.report;
   if (std::string differs = Items(document->Find(u"places"), report.places, "places", Place);

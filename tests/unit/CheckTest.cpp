@@ -127,8 +127,32 @@ TEST(Check, ExitCodesSayWhatADetectionScriptNeeds) {
        },
        check::kNothingToRepair,
        {"\"reason\": null", "\"summary\": {\"placesChanging\": 0, \"namesLeaving\": 0, "
-        "\"namesNotJudged\": 0, \"restores\": 0, \"coInstallerEntryRemoved\": false, "
-        "\"reboot\": false}"}},
+        "\"namesNotJudged\": 0, \"placesNotRead\": 0, \"restores\": 0, "
+        "\"coInstallerEntryRemoved\": false, \"reboot\": false}",
+        "names not judged: 0; places not read: 0;"}},
+      // Nothing to repair, and the line says what was not looked at.
+      {"a list over 2048 bytes: nothing to repair, one place not read",
+       [](MemoryPlatform& machine) {
+         SeedFilterServices(machine);
+         std::vector<std::u16string> names(80, u"goodfilter01");
+         machine.PutMultiSz(kCdromClassKey, u"UpperFilters", names);
+       },
+       check::kNothingToRepair,
+       {"\"namesNotJudged\": 0, \"placesNotRead\": 1,", "places not read: 1;",
+        "\"notRead\": \"over 2048 bytes: left alone\""}},
+      {"a key that refuses changes: nothing to repair, one place not read",
+       [](MemoryPlatform& machine) {
+         SeedFilterServices(machine);
+         machine.PutMultiSz(kCdromCriticalDeviceKey, u"UpperFilters", {u"burnkit"});
+         machine.DenyAccess(kCdromCriticalDeviceKey, win::kKeySetValue);
+       },
+       check::kNothingToRepair, {"\"placesNotRead\": 2,", "places not read: 2;"}},
+      {"a list absent, a key absent: no place unread",
+       [](MemoryPlatform& machine) {
+         SeedFilterServices(machine);
+         machine.PutString(kCdromClassKey, u"Class", u"CDROM");
+       },
+       check::kNothingToRepair, {"\"placesNotRead\": 0,"}},
       {"a stale name", [](MemoryPlatform& machine) { SeedBrokenMachine(machine); },
        check::kRepairDue,
        {"\"administrator\": true", "\"computer\": \"TARVOX-TEST\"",
