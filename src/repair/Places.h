@@ -28,19 +28,23 @@ struct RepairPlace {
   const FilterListKey* key;   // a key list's key; null otherwise
   std::u16string_view list;   // "LowerFilters" or "UpperFilters"; empty for the co-installer
   std::uint32_t property;     // a device list's property; 0 otherwise
+  // A key list's repair (RepairClassFilterList, RepairCriticalDeviceFilterList).
+  int (*repair_key_list)(Platform& os, RunContext& run, std::u16string_view valueName);
 };
 
 inline constexpr std::u16string_view kLowerFilters = u"LowerFilters";
 inline constexpr std::u16string_view kUpperFilters = u"UpperFilters";
 
 inline constexpr RepairPlace kRepairPlaces[] = {
-    {PlaceKind::kKeyList, &kClassFilterLists, kLowerFilters, 0},
-    {PlaceKind::kKeyList, &kClassFilterLists, kUpperFilters, 0},
-    {PlaceKind::kCoInstaller, nullptr, {}, 0},
-    {PlaceKind::kKeyList, &kCriticalDeviceFilterLists, kLowerFilters, 0},
-    {PlaceKind::kKeyList, &kCriticalDeviceFilterLists, kUpperFilters, 0},
-    {PlaceKind::kDeviceList, nullptr, kLowerFilters, win::kSpdrpLowerFilters},
-    {PlaceKind::kDeviceList, nullptr, kUpperFilters, win::kSpdrpUpperFilters},
+    {PlaceKind::kKeyList, &kClassFilterLists, kLowerFilters, 0, &RepairClassFilterList},
+    {PlaceKind::kKeyList, &kClassFilterLists, kUpperFilters, 0, &RepairClassFilterList},
+    {PlaceKind::kCoInstaller, nullptr, {}, 0, nullptr},
+    {PlaceKind::kKeyList, &kCriticalDeviceFilterLists, kLowerFilters, 0,
+     &RepairCriticalDeviceFilterList},
+    {PlaceKind::kKeyList, &kCriticalDeviceFilterLists, kUpperFilters, 0,
+     &RepairCriticalDeviceFilterList},
+    {PlaceKind::kDeviceList, nullptr, kLowerFilters, win::kSpdrpLowerFilters, nullptr},
+    {PlaceKind::kDeviceList, nullptr, kUpperFilters, win::kSpdrpUpperFilters, nullptr},
 };
 
 // Where a place stands in kRepairPlaces: a key list by its key and list

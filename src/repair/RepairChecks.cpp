@@ -51,7 +51,7 @@ void RunRepairChecks(Platform& os, RunContext& run) {
   for (const RepairPlace& place : kRepairPlaces) {
     switch (place.kind) {
       case PlaceKind::kKeyList:
-        RepairFilterListInKey(os, run, *place.key, place.list);
+        place.repair_key_list(os, run, place.list);
         break;
       case PlaceKind::kCoInstaller:
         CheckCoInstaller(os, run);
