@@ -12,7 +12,7 @@ namespace tarvox {
 int RepairApp::InitInstance() {
   if (TakeSingleInstanceGuard(os_) == 0) return 0;
   const bool silent = IsSilentCommandLine(os_.CommandLine());
-  RunContext run(nullptr, passed_);
+  RunContext run(observer_, passed_);
   const int log_open = StartRun(os_, run);
   if (!run.ended()) RunRepairChecks(os_, run);
   // Ended early: the lines so far stay in the temporary log, which is not

@@ -6,14 +6,17 @@
 #include "platform/Platform.h"
 #include "services/PassedNames.h"
 #include "repair/RepairChecks.h"
+#include "repair/RunObserver.h"
 
 namespace tarvox {
 
 class RepairApp {
  public:
   // `passed`: where the run keeps the names that passed (none: a set of its
-  // own).
-  explicit RepairApp(Platform& os, PassedNames* passed = nullptr) : os_(os), passed_(passed) {}
+  // own). `observer`: told what the run finds and does (none: nobody).
+  explicit RepairApp(Platform& os, PassedNames* passed = nullptr,
+                     RunObserver* observer = nullptr)
+      : os_(os), passed_(passed), observer_(observer) {}
 
   // The whole run: single-instance guard, command line, Windows folder, run
   // log, platform check, the repair checks in their fixed order, reboot
@@ -32,6 +35,7 @@ class RepairApp {
  private:
   Platform& os_;
   PassedNames* passed_;
+  RunObserver* observer_;
   std::optional<int> ended_;
 };
 

@@ -178,6 +178,10 @@ class Collector final : public RunObserver {
       default: break;
     }
   }
+  void Logged(std::u16string_view line, std::string_view bytes) override {
+    report_->log.emplace_back(line);
+    report_->log_bytes += bytes;
+  }
   // Once the run is over: a device backup's key made at any time of it,
   // for any list, is a key made for the backups of that position.
   void Finish() {
@@ -278,8 +282,6 @@ CheckOutcome RunCheck(Platform& machine) {
   // it.
   OverlayPlatform overlay(machine, !report.administrator);
   ForeseeRun(overlay, &report);
-  report.log = overlay.log_lines();
-  report.log_bytes = overlay.log_bytes();
   report.changes = overlay.changes();
   report.keys_refusing_writes = overlay.keys_refusing_writes();
   if (!report.ends_with) {

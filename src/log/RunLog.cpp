@@ -103,7 +103,11 @@ LogStream& LogStream::operator<<(EndLine) {
     bytes += c;
   }
   bytes += "\r\n";
-  if (os_->AppendToFile(file_, bytes) != win::kSuccess) lost_lines_ = true;
+  if (os_->AppendToFile(file_, bytes) != win::kSuccess) {
+    lost_lines_ = true;
+  } else if (listener_ != nullptr) {
+    listener_->Logged(line_, bytes);
+  }
   line_.clear();
   wrote_lines_ = true;
   return *this;

@@ -34,6 +34,14 @@ inline constexpr EndLine kEndLine{};
 inline constexpr std::u16string_view kTempLogName = u"TarvoxTmp.log";
 inline constexpr std::u16string_view kFinalLogName = u"Tarvox.log";
 
+// Told each line a log file took: its text, and the bytes written for it
+// (in the ANSI code page, every line break CR LF).
+class LineListener {
+ public:
+  virtual ~LineListener() = default;
+  virtual void Logged(std::u16string_view line, std::string_view bytes) = 0;
+};
+
 // A line-oriented text stream onto one file. Pieces are joined with nothing
 // between them; each end of line writes CR LF and hands the whole line to the
 // file at once, so a run that ends abruptly keeps every finished line. Text
@@ -65,8 +73,12 @@ class LogStream {
   LogStream& operator<<(long long number);
   LogStream& operator<<(EndLine);
 
+  // Who is told each line the file takes from now on; none: nobody.
+  void Listen(LineListener* listener) { listener_ = listener; }
+
  private:
   Platform* os_ = nullptr;
+  LineListener* listener_ = nullptr;
   FileHandle file_ = kNoFile;
   std::u16string line_;
   bool created_ = false;

@@ -7,6 +7,7 @@
 
 #include <optional>
 
+#include "log/RunLog.h"
 #include "repair/RunObserver.h"
 #include "services/PassedNames.h"
 
@@ -17,8 +18,13 @@ class RunContext {
   // `observer`: told what the checks find and do; with none, nothing is
   // told and no call is made for it. `passed`: where the run keeps its
   // passes; with none, in a set of its own.
+  // The observer is told the lines of the run log (RunLog) from here until
+  // the context ends.
   explicit RunContext(RunObserver* observer = nullptr, PassedNames* passed = nullptr)
-      : observer_(observer), passed_(passed != nullptr ? passed : &own_passed_) {}
+      : observer_(observer), passed_(passed != nullptr ? passed : &own_passed_) {
+    RunLog.Listen(observer_);
+  }
+  ~RunContext() { RunLog.Listen(nullptr); }
   RunContext(const RunContext&) = delete;
   RunContext& operator=(const RunContext&) = delete;
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "log/RunLog.h"
 #include "platform/Platform.h"
 #include "repair/FilterList.h"
 #include "repair/NameVerdict.h"
@@ -44,9 +45,10 @@ struct RunEvent {
   std::vector<std::u16string> names;
 };
 
-class RunObserver {
+// Besides what is declared here, it is told each line the run log takes
+// (LineListener::Logged), for as long as the run's RunContext lives.
+class RunObserver : public LineListener {
  public:
-  virtual ~RunObserver() = default;
   // A list's place, before anything is read from it.
   virtual void Place(const ListPlace& place) = 0;
   // Its key could not be opened (`opening`), or the list not read, with

@@ -39,6 +39,7 @@
 #include "services/DriverFile.h"
 #include "services/PassedNames.h"
 #include "support/NoPassedNames.h"
+#include "support/RecordedRun.h"
 #include "support/Replay.h"
 
 namespace {
@@ -236,11 +237,12 @@ void Fail(const std::string& why) {
   std::abort();
 }
 
-int Run(MemoryPlatform& machine, tarvox::PassedNames* passed = nullptr) {
+int Run(MemoryPlatform& machine, tarvox::PassedNames* passed = nullptr,
+        tarvox::RunObserver* observer = nullptr) {
   tarvox::RunLog.Close();
   tarvox::g_changesMade = 0;
   tarvox::g_systemRoot.clear();
-  const int exit_code = tarvox::RepairApp(machine, passed).Run();
+  const int exit_code = tarvox::RepairApp(machine, passed, observer).Run();
   machine.ProcessExited();
   tarvox::RunLog.Close();
   return exit_code;
@@ -368,23 +370,27 @@ Decoded Decode(const std::uint8_t* data, std::size_t size, MemoryPlatform& machi
 }  // namespace
 
 
-// The check of the same machine changes nothing, and foresees the run:
-// its changes carried out on a copy leave what the run left (logs aside),
-// its log lines are the ones the run added, and it asks for a reboot when
-// the run showed the notice or ran silently.
-void CheckPredictsTheRun(const std::uint8_t* data, std::size_t size,
-                         const MemoryPlatform& run, int run_exit_code) {
-  MemoryPlatform checked;
-  Decode(data, size, checked);
-  MemoryPlatform untouched;
-  Decode(data, size, untouched);
+// The check of the input's machine, which it leaves as it found it
+// (`untouched`: the same machine, not looked at), as a process of its own.
+tarvox::check::CheckOutcome CheckUnrepaired(MemoryPlatform& machine,
+                                            const MemoryPlatform& untouched) {
   tarvox::RunLog.Close();
   tarvox::g_systemRoot.clear();
-  const tarvox::check::CheckOutcome outcome = tarvox::check::RunCheck(checked);
-  if (std::string changed = tarvox::invariants::SameOutcome(checked, untouched);
+  tarvox::check::CheckOutcome outcome = tarvox::check::RunCheck(machine);
+  machine.ProcessExited();
+  if (std::string changed = tarvox::invariants::SameOutcome(machine, untouched);
       !changed.empty()) {
     Fail("the check changed the machine: " + changed);
   }
+  return outcome;
+}
+
+// The check foresees the run: its changes carried out on a copy leave what
+// the run left (logs aside), its log lines are the ones the run logged, and
+// it asks for a reboot when the run showed the notice or ran silently.
+void CheckPredictsTheRun(const std::uint8_t* data, std::size_t size,
+                         const tarvox::check::CheckOutcome& outcome, const MemoryPlatform& run,
+                         int run_exit_code, const tarvox::testing::RecordedRun& told) {
   if ((outcome.exit_code == tarvox::check::kCannotCheck) != (run_exit_code == -1)) {
     Fail("the check foresaw exit code " + std::to_string(outcome.exit_code) +
          ", the run ended with " + std::to_string(run_exit_code));
@@ -399,11 +405,7 @@ void CheckPredictsTheRun(const std::uint8_t* data, std::size_t size,
   if (!run.notices().empty() && !outcome.report.reboot) {
     Fail("the run asked for a reboot the check did not foresee");
   }
-  std::string logged;
-  for (const auto& [path, bytes] : run.AllFileBytes()) {
-    if (path.ends_with(u"Tarvox.log") || path.ends_with(u"TarvoxTmp.log")) logged += bytes;
-  }
-  if (logged.find(outcome.report.log_bytes) == std::string::npos) {
+  if (outcome.report.log_bytes != told.logged()) {
     Fail("the check's log lines are not the run's");
   }
   // Its JSON is one valid document that reads back what it reports.
@@ -436,9 +438,8 @@ void CheckPredictsTheRun(const std::uint8_t* data, std::size_t size,
 // names another service's ".bak" copy, which a restore of that one moved.
 // A list judged before the restore kept that service on the file's word;
 // the next run rightly removes it, so a second run is not "nothing more".
-bool MovedADriverAway(const std::uint8_t* data, std::size_t size, MemoryPlatform& run) {
-  MemoryPlatform fresh;
-  const Decoded decoded = Decode(data, size, fresh);
+// `fresh`: the machine before the run.
+bool MovedADriverAway(MemoryPlatform& fresh, bool no_windows_folder, MemoryPlatform& run) {
   constexpr std::u16string_view kServices = u"SYSTEM\\CurrentControlSet\\Services\\";
   for (const auto& at : fresh.AllValues()) {
     if (at.name != u"ImagePath" || !at.key.starts_with(kServices)) continue;
@@ -446,7 +447,7 @@ bool MovedADriverAway(const std::uint8_t* data, std::size_t size, MemoryPlatform
     std::memcpy(image.data(), at.value.bytes.data(), image.size() * 2);
     image.resize(std::min(image.find(u'\0'), image.size()));
     const tarvox::DriverFileLocation driver = tarvox::LocateDriverFile(
-        image, at.key.substr(kServices.size()), decoded.no_windows_folder ? u"" : u"C:\\windows");
+        image, at.key.substr(kServices.size()), no_windows_folder ? u"" : u"C:\\windows");
     const std::u16string loaded = tarvox::LoaderPath(driver.path);
     if (driver.form != tarvox::ImagePathForm::kUnknown && fresh.FileExists(loaded) &&
         !run.FileExists(loaded)) {
@@ -472,11 +473,9 @@ std::vector<std::u16string> Once(const std::vector<std::u16string>& names) {
 // healthy again, put back by a restore. Every list the repair took it from
 // is then as before the repair (each name once), but for the other names
 // the repair removed, which a repair would still remove.
-// `machine` is the input's machine after the repair.
-void RestorePutsBack(const std::uint8_t* data, std::size_t size, MemoryPlatform& machine,
+// `machine` is the input's machine after the repair; `unrepaired`, before.
+void RestorePutsBack(const tarvox::invariants::RunSnapshot& unrepaired, MemoryPlatform& machine,
                      const std::vector<std::u16string>& devices) {
-  MemoryPlatform unrepaired;
-  Decode(data, size, unrepaired);
   std::vector<std::pair<std::u16string, std::u16string>> places;
   for (const auto key : {tarvox::kCdromClassKey, tarvox::kCdromCriticalDeviceKey}) {
     for (const auto list : {u"LowerFilters", u"UpperFilters"}) places.emplace_back(key, list);
@@ -486,7 +485,7 @@ void RestorePutsBack(const std::uint8_t* data, std::size_t size, MemoryPlatform&
   }
   std::vector<std::vector<std::u16string>> before;
   for (const auto& [key, list] : places) {
-    before.push_back(tarvox::invariants::ListNames(unrepaired, key, list));
+    before.push_back(unrepaired.ListNames(key, list));
   }
   std::u16string name;
   std::vector<bool> taken(places.size(), false);
@@ -535,26 +534,32 @@ void RestorePutsBack(const std::uint8_t* data, std::size_t size, MemoryPlatform&
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  // The input's machine twice: one for the repair and one for the same run
+  // keeping no verdicts, which the check looks at first.
   MemoryPlatform machine;
   const Decoded decoded = Decode(data, size, machine);
+  MemoryPlatform reference;
+  Decode(data, size, reference);
   const std::vector<std::u16string>& devices = decoded.devices;
-  const bool no_rights = decoded.no_rights;
   const bool no_windows_folder = decoded.no_windows_folder;
+  g_shown = &machine;
+  const tarvox::check::CheckOutcome checked = CheckUnrepaired(reference, machine);
 
   const tarvox::invariants::RunSnapshot before(machine, devices);
-  g_shown = &machine;
-  const int exit_code = Run(machine);
+  tarvox::testing::RecordedRun told;
+  const int exit_code = Run(machine, nullptr, &told);
   const bool logged = tarvox::RunLog.wrote_lines();
   const std::set<std::u16string> must_stay = tarvox::invariants::RunSnapshot::NamesThatMustStay(
       machine, no_windows_folder ? u"" : u"C:\\windows");
-  if (exit_code != (no_rights ? -1 : 0)) Fail("exit code " + std::to_string(exit_code));
-  if (std::string broken = before.CheckRun(machine, &must_stay, logged); !broken.empty()) {
+  if (exit_code != (decoded.no_rights ? -1 : 0)) Fail("exit code " + std::to_string(exit_code));
+  if (std::string broken = before.CheckRun(machine, told, &must_stay, logged); !broken.empty()) {
     Fail(broken);
   }
+  CheckPredictsTheRun(data, size, checked, machine, exit_code, told);
+  const bool moved = MovedADriverAway(reference, no_windows_folder, machine);
+
   // The same machine, every name judged each time it appears: the verdicts
   // a run keeps must change nothing anybody could see.
-  MemoryPlatform reference;
-  Decode(data, size, reference);
   tarvox::testing::NoPassedNames none;
   const int reference_exit_code = Run(reference, &none);
   if (reference_exit_code != exit_code) Fail("kept verdicts change the exit code");
@@ -562,16 +567,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       !differs.empty()) {
     Fail("kept verdicts change what a run leaves: " + differs);
   }
-  CheckPredictsTheRun(data, size, machine, exit_code);
 
   const tarvox::invariants::RunSnapshot repaired(machine, devices);
-  const bool moved = MovedADriverAway(data, size, machine);
   Run(machine);
   if (std::string broken = repaired.CheckNothingRepaired(machine); !broken.empty() && !moved) {
     Fail("second run: " + broken);
   }
   // The reference machine, repaired as `machine` was, is not needed again.
-  RestorePutsBack(data, size, reference, devices);
+  RestorePutsBack(before, reference, devices);
   g_shown = nullptr;
   return 0;
 }

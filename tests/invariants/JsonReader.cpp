@@ -49,7 +49,10 @@ class Reader {
     else if (Take("null")) value = Value{};
     else Fail("no value");
     --depth_;
-    return error_.empty() ? value : std::nullopt;
+    // Moved out, not copied: a copy at every level would read the document
+    // once for each level of its depth.
+    if (!error_.empty()) return std::nullopt;
+    return value;
   }
 
   // The items of an object or array, from its opening bracket to `close`,

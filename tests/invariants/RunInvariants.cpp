@@ -47,6 +47,18 @@ std::vector<std::u16string> ServiceNames(const MemoryPlatform& machine) {
   return names;
 }
 
+// Whether the value `name` of `key` is a first backup of `list`, which no
+// run may write again: "<list>_1" beside a key list; in a device backup key
+// every value whose name holds it in any letter case ("lowerfilters_1.old"
+// too: the repair takes it for one, and writes no other first backup there).
+bool IsFirstBackup(std::u16string_view key, std::u16string_view name, std::u16string_view list) {
+  const std::u16string first = FoldAz(BackupValueName(list, kFirstBackup));
+  if (Fold(key).starts_with(Fold(kDeviceBackupKeyPrefix))) {
+    return FoldAz(name).find(first) != std::u16string::npos;
+  }
+  return FoldAz(name) == first;
+}
+
 }  // namespace
 
 RunSnapshot::RunSnapshot(const MemoryPlatform& machine,
@@ -118,27 +130,61 @@ std::set<std::u16string> RunSnapshot::NamesThatMustStay(
   return must_stay;
 }
 
-// Key lists: "_1" beside the list unless a "_1" of any size is there, then
-// "_2". Device lists: under the key of the device's position, "_1" unless
-// some value name there holds "<list>_1" in any letter case, then "_2".
-std::pair<std::u16string, std::u16string> RunSnapshot::BackupOf(
-    const Place& place) const {
+std::u16string RunSnapshot::BackupKeyOf(const Place& place) {
+  return place.device ? DeviceBackupKeyPath(place.number) : place.key;
+}
+
+bool RunSnapshot::HeldFirstBackup(const Place& place) const {
+  const std::u16string key = Fold(BackupKeyOf(place));
+  for (const auto& [at, held] : values_) {
+    if (at.first == key && IsFirstBackup(key, held.name, place.name)) return true;
+  }
+  return false;
+}
+
+std::string RunSnapshot::CheckBackupTold(const Place& place, const Values& after,
+                                         const testing::RecordedRun& run,
+                                         bool operation_failed,
+                                         std::optional<std::u16string>* told) const {
+  const std::string where = Narrow(place.key) + " " + Narrow(place.name) + ": ";
+  const std::u16string key = BackupKeyOf(place);
   const std::u16string first = BackupValueName(place.name, kFirstBackup);
   const std::u16string latest = BackupValueName(place.name, kLatestBackup);
-  if (!place.device) {
-    return {place.key, Find(values_, place.key, first) ? latest : first};
+  for (const testing::RecordedRun::Done& done : run.Of(RunEvent::Kind::kBackupWritten)) {
+    const bool here = place.device ? done.place.key.empty() && done.place.device == place.number
+                                   : Fold(done.place.key) == Fold(place.key);
+    if (!here || Fold(done.place.value) != Fold(place.name)) continue;
+    if (Fold(done.event.where) != Fold(key) ||
+        (Fold(done.event.name) != Fold(first) && Fold(done.event.name) != Fold(latest))) {
+      return where + "a backup told as written at " + Narrow(done.event.where) + " " +
+             Narrow(done.event.name);
+    }
+    *told = done.event.name;
   }
-  const std::u16string key = DeviceBackupKeyPath(place.number);
-  for (const auto& [at, held] : values_) {
-    if (at.first == Fold(key) &&
-        FoldAz(held.name).find(FoldAz(first)) != std::u16string::npos) {
-      return {key, latest};
+  // Slot 1 while no first backup is there, slot 2 once one is; with an
+  // operation failing, either (a first backup's test that could not tell
+  // takes slot 2; one the registry said was not there, slot 1).
+  if (*told) {
+    const bool in_first = Fold(**told) == Fold(first);
+    if (in_first && HeldFirstBackup(place) && !operation_failed) {
+      return where + "a backup went to slot 1 where a first backup was";
+    }
+    if (!in_first && !HeldFirstBackup(place) && !operation_failed) {
+      return where + "a backup went to slot 2 where no first backup was";
     }
   }
-  return {key, first};
+  // No backup is written without being told.
+  for (const auto& slot : {first, latest}) {
+    if (!Same(Find(values_, key, slot), Find(after, key, slot)) &&
+        !(*told && Fold(**told) == Fold(slot))) {
+      return where + "backup " + Narrow(slot) + " written, but the run did not tell it";
+    }
+  }
+  return "";
 }
 
 std::string RunSnapshot::CheckPlace(const Place& place, const Values& after,
+                                    const testing::RecordedRun& run,
                                     const std::set<std::u16string>* must_stay,
                                     bool operation_failed,
                                     Accounted* accounted) const {
@@ -156,19 +202,17 @@ std::string RunSnapshot::CheckPlace(const Place& place, const Values& after,
   // A backup may have been written whenever there was a list to judge (the
   // list's own write may then have failed); if written, it is the value as
   // it was read, exactly.
-  auto [backup_key, backup_name] = BackupOf(place);
-  if (operation_failed) {
-    // Whichever slot the run wrote.
-    for (const int slot : {kFirstBackup, kLatestBackup}) {
-      const std::u16string name = BackupValueName(place.name, slot);
-      if (!Same(Find(values_, backup_key, name), Find(after, backup_key, name))) {
-        backup_name = name;
-      }
-    }
+  std::optional<std::u16string> told;
+  if (std::string broken = CheckBackupTold(place, after, run, operation_failed, &told);
+      !broken.empty()) {
+    return broken;
   }
+  const std::u16string backup_key = BackupKeyOf(place);
+  const std::u16string backup_name =
+      told.value_or(BackupValueName(place.name, kFirstBackup));
   const std::optional<Stored> backup_before = Find(values_, backup_key, backup_name);
   const std::optional<Stored> backup_now = Find(after, backup_key, backup_name);
-  const bool backed_up = !Same(backup_before, backup_now);
+  const bool backed_up = told.has_value();
   if (backed_up) {
     if (!Same(before, backup_now)) {
       return where + "backup " + Narrow(backup_name) + " is not the value as read";
@@ -200,10 +244,7 @@ std::string RunSnapshot::CheckPlace(const Place& place, const Values& after,
                              Fold(evidence.device_id) == Fold(place.key.substr(kEnum.size())));
       const bool recorded =
           operation_failed || evidence.record == DeviceBackupEvidence::Record::kMatches;
-      // (A backup written again with the very bytes it held changes only
-      // the values beside it.)
-      const bool written_now = backed_up || Same(before, backup_now);
-      if (!written_now || !recorded || !named_so) {
+      if (!backed_up || !recorded || !named_so) {
         return where + "the device named beside its backup is not this one";
       }
       accounted->insert({Fold(backup_key), Fold(id_name)});
@@ -352,6 +393,7 @@ std::string RunSnapshot::CheckLogs(const MemoryPlatform& after, bool logged) con
 }
 
 std::string RunSnapshot::CheckRun(const MemoryPlatform& after,
+                                  const testing::RecordedRun& run,
                                   const std::set<std::u16string>* must_stay, bool logged,
                                   const MemoryPlatform::FiredFault* fault) const {
   const bool operation_failed = fault != nullptr;
@@ -360,12 +402,11 @@ std::string RunSnapshot::CheckRun(const MemoryPlatform& after,
   // "<list>_1" beside a key list, and in a device backup key every value
   // whose name holds it.
   for (const auto& [at, held] : values_) {
-    const std::u16string name = FoldAz(held.name);
-    const bool key_list = at.first == Fold(kCdromClassKey) || at.first == Fold(kCdromCriticalDeviceKey);
-    const bool device_key = at.first.starts_with(Fold(kDeviceBackupKeyPrefix));
-    const bool first = key_list ? name == u"lowerfilters_1" || name == u"upperfilters_1"
-                                : device_key && (name.find(u"lowerfilters_1") != std::u16string::npos ||
-                                                 name.find(u"upperfilters_1") != std::u16string::npos);
+    const bool backups_here =
+        at.first == Fold(kCdromClassKey) || at.first == Fold(kCdromCriticalDeviceKey) ||
+        at.first.starts_with(Fold(kDeviceBackupKeyPrefix));
+    const bool first = backups_here && (IsFirstBackup(at.first, held.name, kLowerFilters) ||
+                                        IsFirstBackup(at.first, held.name, kUpperFilters));
     // Told by the registry that it is not there, a run may take it for
     // absent; told nothing, never.
     const bool said_absent = fault != nullptr && fault->operation == "QueryValue" &&
@@ -379,7 +420,7 @@ std::string RunSnapshot::CheckRun(const MemoryPlatform& after,
   Accounted accounted;
   for (const Place& place : places_) {
     if (std::string broken =
-            CheckPlace(place, now, must_stay, operation_failed, &accounted);
+            CheckPlace(place, now, run, must_stay, operation_failed, &accounted);
         !broken.empty()) {
       return broken;
     }
@@ -471,7 +512,7 @@ std::string RunSnapshot::CheckSecondWriter(const MemoryPlatform& after,
     if (!IsPruningOf(kept, EntriesOf(written))) return where + "the other program's order was lost";
   }
   for (const Place& place : places_) {
-    const std::u16string backup_key = BackupOf(place).first;
+    const std::u16string backup_key = BackupKeyOf(place);
     const bool written_here = Fold(place.key) == Fold(key) && Fold(place.name) == Fold(name);
     for (const int slot : {kFirstBackup, kLatestBackup}) {
       const std::u16string backup = BackupValueName(place.name, slot);

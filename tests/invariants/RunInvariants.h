@@ -12,6 +12,8 @@
 //   a single string with more after its name, an empty list with more than
 //   NULs), the value as read, type and bytes, is in its backup under the
 //   name the backup rules give, where no later write of the run replaced it;
+// - every backup written is one the run told it wrote (its events), where
+//   and under the name the backup rules give;
 // - a name leaves a list only on evidence: with `must_stay` given, every
 //   entry naming a service that exists, may start and whose driver file is
 //   there or cannot be looked at is still in its list;
@@ -26,10 +28,12 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "support/RecordedRun.h"
 #include "support/memory/MemoryPlatform.h"
 
 namespace tarvox::invariants {
@@ -55,8 +59,8 @@ class RunSnapshot {
   // either slot (a first backup's test that could not tell takes the
   // latest), but a first backup that was there is written again only when
   // the registry itself answered that it was not. `logged`: whether the run
-  // wrote a line to its log.
-  std::string CheckRun(const MemoryPlatform& after,
+  // wrote a line to its log. `run`: what the run told it did.
+  std::string CheckRun(const MemoryPlatform& after, const testing::RecordedRun& run,
                        const std::set<std::u16string>* must_stay, bool logged,
                        const MemoryPlatform::FiredFault* fault = nullptr) const;
 
@@ -91,6 +95,10 @@ class RunSnapshot {
   };
   using Values = std::map<std::pair<std::u16string, std::u16string>, Held>;
 
+  // The names Windows reads from the value `name` of `key` as it was when
+  // the snapshot was taken (as ListNames reads them from a machine).
+  std::vector<std::u16string> ListNames(std::u16string_view key, std::u16string_view name) const;
+
   // Empty when no filter list, device property or driver file differs
   // between this snapshot and `after`: what a run over a repaired machine
   // must leave.
@@ -108,8 +116,18 @@ class RunSnapshot {
   static Values ValuesOf(const MemoryPlatform& machine);
   static std::map<std::u16string, std::string> FilesOf(
       const MemoryPlatform& machine);
-  std::pair<std::u16string, std::u16string> BackupOf(const Place& place) const;
+  // Where a list's backups go: beside it, or under its device's position.
+  static std::u16string BackupKeyOf(const Place& place);
+  // Whether a first backup of the list was there before the run.
+  bool HeldFirstBackup(const Place& place) const;
+  // Empty when every backup of the list that changed is one the run told
+  // it wrote (`*told`: its value name), where the backup rules put it;
+  // else what is wrong.
+  std::string CheckBackupTold(const Place& place, const Values& after,
+                              const testing::RecordedRun& run, bool operation_failed,
+                              std::optional<std::u16string>* told) const;
   std::string CheckPlace(const Place& place, const Values& after,
+                         const testing::RecordedRun& run,
                          const std::set<std::u16string>* must_stay,
                          bool operation_failed, Accounted* accounted) const;
   std::string CheckOthers(const MemoryPlatform& after, const Values& now,

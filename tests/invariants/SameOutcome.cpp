@@ -11,6 +11,13 @@ std::vector<std::u16string> ListNames(const MemoryPlatform& machine, std::u16str
   return EntriesOf(Converted(*value));
 }
 
+std::vector<std::u16string> RunSnapshot::ListNames(std::u16string_view key,
+                                                   std::u16string_view name) const {
+  const std::optional<Stored> value = Find(values_, key, name);
+  if (!value || value->bytes.size() > MultiSz::kBytes) return {};
+  return EntriesOf(Converted(*value));
+}
+
 std::string SameOutcome(const MemoryPlatform& a, const MemoryPlatform& b, bool logs) {
   const auto values = [](const MemoryPlatform& machine) {
     std::map<std::pair<std::u16string, std::u16string>, std::pair<std::u16string, Stored>> all;

@@ -13,6 +13,7 @@
 #include "support/memory/MemoryFold.h"
 #include "repair/CoInstaller.h"
 #include "repair/DeviceFilters.h"
+#include "support/RecordedRun.h"
 #include "unit/RunFixture.h"
 
 namespace tarvox::testing {
@@ -84,10 +85,15 @@ std::vector<std::u16string> SeedOddButSoundMachine(MemoryPlatform& machine) {
 }
 
 // A run as a process; without `keep_verdicts`, every name is judged each
-// time it appears.
-int RunOnce(MemoryPlatform& machine, bool keep_verdicts = true) {
+// time it appears. `told`: what the run tells it did. Every run is
+// observed, as telling makes calls of its own (a device's instance id):
+// the sweep's runs make the same calls, so operation k is the same call in
+// each.
+int RunOnce(MemoryPlatform& machine, bool keep_verdicts = true, RecordedRun* told = nullptr) {
   NoPassedNames none;
-  return RunAsProcess(machine, u"Tarvox.exe -silent", keep_verdicts ? nullptr : &none);
+  RecordedRun untold;
+  return RunAsProcess(machine, u"Tarvox.exe -silent", keep_verdicts ? nullptr : &none,
+                      told != nullptr ? told : &untold);
 }
 
 using Seed = std::vector<std::u16string> (*)(MemoryPlatform&);
@@ -142,7 +148,8 @@ void Sweep(Seed seed) {
       const std::vector<std::u16string> devices = seed(machine);
       const invariants::RunSnapshot before(machine, devices);
       machine.FailOperation(machine.operations() + k, error);
-      const int exit_code = RunOnce(machine);
+      RecordedRun told;
+      const int exit_code = RunOnce(machine, true, &told);
       const bool logged = RunLog.wrote_lines();
       // Only a refused class key may end the run early, and then with -1.
       const bool no_rights =
@@ -151,7 +158,7 @@ void Sweep(Seed seed) {
               .value_or("")
               .ends_with("Not enough rights. Must login as administrator\r\n");
       std::string broken =
-          before.CheckRun(machine, nullptr, logged,
+          before.CheckRun(machine, told, nullptr, logged,
                           machine.fired_fault() ? &*machine.fired_fault() : nullptr);
       if (broken.empty() && machine.fired_fault()) {
         broken = before.CheckFaultCostsNoName(clean.machine, machine,
@@ -309,10 +316,11 @@ TEST(FaultSweep, MachinesRepairAsExpectedWithoutFaults) {
     MemoryPlatform machine;
     const std::vector<std::u16string> devices = seed(machine);
     const invariants::RunSnapshot before(machine, devices);
-    EXPECT_EQ(RunOnce(machine), 0);
+    RecordedRun told;
+    EXPECT_EQ(RunOnce(machine, true, &told), 0);
     const std::set<std::u16string> must_stay =
         invariants::RunSnapshot::NamesThatMustStay(machine, u"C:\\windows");
-    EXPECT_EQ(before.CheckRun(machine, &must_stay, RunLog.wrote_lines()), "");
+    EXPECT_EQ(before.CheckRun(machine, told, &must_stay, RunLog.wrote_lines()), "");
     const invariants::RunSnapshot repaired(machine, devices);
     EXPECT_EQ(RunOnce(machine), 0);
     EXPECT_EQ(repaired.CheckNothingRepaired(machine), "");

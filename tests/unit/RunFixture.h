@@ -16,6 +16,7 @@
 #include "repair/RunContext.h"
 #include "services/PassedNames.h"
 #include "support/NoPassedNames.h"
+#include "support/RecordedRun.h"
 
 namespace tarvox::testing {
 
@@ -94,11 +95,12 @@ inline void RepairDeviceFiltersAlone(Platform& os, std::uint32_t property) {
 // Runs the tool on `machine` as a new process would, and gives its exit
 // code; the process's mutex goes with it.
 // `passed`: where the run keeps its passes (none: a set of its own).
+// `observer`: told what the run finds and does.
 inline int RunAsProcess(MemoryPlatform& machine, std::u16string command_line,
-                        PassedNames* passed = nullptr) {
+                        PassedNames* passed = nullptr, RunObserver* observer = nullptr) {
   ResetRunState();
   machine.SetCommandLine(std::move(command_line));
-  const int exit_code = RepairApp(machine, passed).Run();
+  const int exit_code = RepairApp(machine, passed, observer).Run();
   machine.ProcessExited();
   RunLog.Close();
   return exit_code;

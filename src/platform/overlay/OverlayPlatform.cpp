@@ -383,7 +383,7 @@ Status OverlayPlatform::FileLength(std::u16string_view path, std::uint64_t* leng
   const Status status = below_.FileLength(path, &below);
   for (const auto& [_, open] : open_files_) {
     if (FoldFilePath(open) == FoldFilePath(path)) {
-      *length = (status == win::kSuccess ? below : 0) + log_bytes_.size();
+      *length = (status == win::kSuccess ? below : 0) + appended_.size();
       return win::kSuccess;
     }
   }
@@ -425,18 +425,13 @@ Status OverlayPlatform::OpenAppendFile(std::u16string_view path, FileHandle* fil
 
 Status OverlayPlatform::AppendToFile(FileHandle file, std::string_view bytes) {
   if (open_files_.count(file) == 0) return 6;
-  log_bytes_ += bytes;
+  appended_ += bytes;
   return win::kSuccess;
 }
 
 void OverlayPlatform::CloseFile(FileHandle file) { open_files_.erase(file); }
 
-// The run log is the one user of the code page: what it turns into bytes is
-// a line of it.
-std::string OverlayPlatform::ToAnsi(std::u16string_view text) {
-  log_lines_.emplace_back(text);
-  return below_.ToAnsi(text);
-}
+std::string OverlayPlatform::ToAnsi(std::u16string_view text) { return below_.ToAnsi(text); }
 
 // --- Process ---------------------------------------------------------------------
 

@@ -49,10 +49,7 @@ class OverlayPlatform final : public Platform {
   const std::set<std::u16string>& keys_refusing_writes() const {
     return refused_;
   }
-  // What the run would have appended to its log, as bytes and as the lines
-  // of text it turned into them, and the notices it would have shown.
-  const std::string& log_bytes() const { return log_bytes_; }
-  const std::vector<std::u16string>& log_lines() const { return log_lines_; }
+  // The notices the run would have shown.
   const std::vector<std::u16string>& notices() const { return notices_; }
 
   // Platform ------------------------------------------------------------------
@@ -170,8 +167,9 @@ class OverlayPlatform final : public Platform {
   FileHandle next_file_ = 1;
   std::vector<Change> changes_;
   std::set<std::u16string> refused_;
-  std::string log_bytes_;
-  std::vector<std::u16string> log_lines_;
+  // What the run appended to its log, which its file seems to hold after
+  // what it held before.
+  std::string appended_;
   std::vector<std::u16string> notices_;
 };
 
