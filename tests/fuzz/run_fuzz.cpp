@@ -533,6 +533,12 @@ void RestorePutsBack(const tarvox::invariants::RunSnapshot& unrepaired, MemoryPl
   }
 }
 
+// AddressSanitizer keeps the calls that made each allocation for its
+// reports; whole stacks cost a fifth of a run. Two frames name the
+// allocating function. For whole stacks, run a found input again with
+// ASAN_OPTIONS=malloc_context_size=30, which overrides this.
+extern "C" const char* __asan_default_options() { return "malloc_context_size=2"; }
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   // The input's machine twice: one for the repair and one for the same run
   // keeping no verdicts, which the check looks at first.
@@ -559,13 +565,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool moved = MovedADriverAway(reference, no_windows_folder, machine);
 
   // The same machine, every name judged each time it appears: the verdicts
-  // a run keeps must change nothing anybody could see.
-  tarvox::testing::NoPassedNames none;
-  const int reference_exit_code = Run(reference, &none);
-  if (reference_exit_code != exit_code) Fail("kept verdicts change the exit code");
-  if (std::string differs = tarvox::invariants::SameOutcome(machine, reference);
-      !differs.empty()) {
-    Fail("kept verdicts change what a run leaves: " + differs);
+  // a run keeps must change nothing anybody could see. A run in which no
+  // name passed on an earlier verdict is already that run.
+  if (told.passed_earlier() > 0) {
+    tarvox::testing::NoPassedNames none;
+    const int reference_exit_code = Run(reference, &none);
+    if (reference_exit_code != exit_code) Fail("kept verdicts change the exit code");
+    if (std::string differs = tarvox::invariants::SameOutcome(machine, reference);
+        !differs.empty()) {
+      Fail("kept verdicts change what a run leaves: " + differs);
+    }
   }
 
   const tarvox::invariants::RunSnapshot repaired(machine, devices);
@@ -573,8 +582,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (std::string broken = repaired.CheckNothingRepaired(machine); !broken.empty() && !moved) {
     Fail("second run: " + broken);
   }
-  // The reference machine, repaired as `machine` was, is not needed again.
-  RestorePutsBack(before, reference, devices);
+  RestorePutsBack(before, machine, devices);
   g_shown = nullptr;
   return 0;
 }
