@@ -258,9 +258,9 @@ std::string CoInstallerJson(const CoInstallerReport& co) {
   return out + "\"entry\": " + JsonString(co.entry) + ", \"dll\": " + JsonString(co.dll) +
          ", \"verdict\": " +
          JsonString(co.entry.empty() || co.present == kNotAsked ? "none"
-                    : co.present == 1                           ? "stays"
-                    : co.present == 0                           ? "leaves"
-                                                                : "not judged") +
+                    : co.present == 1 ? VerdictWord(Verdict::kStays)
+                    : co.present == 0 ? VerdictWord(Verdict::kLeaves)
+                                      : VerdictWord(Verdict::kNotJudged)) +
          ", \"repair\": " + JsonString(co.removed ? "remove entry" : "none") + "}";
 }
 

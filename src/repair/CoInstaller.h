@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "platform/Platform.h"
+#include "repair/KeyFilterList.h"
 
 namespace tarvox {
 
@@ -11,8 +12,9 @@ class RunContext;
 
 inline constexpr std::u16string_view kCoDeviceInstallersKey =
     u"SYSTEM\\CurrentControlSet\\Control\\CoDeviceInstallers";
+// The CD-ROM class's GUID, the last name of its class key.
 inline constexpr std::u16string_view kCdromClassGuid =
-    u"{4D36E965-E325-11CE-BFC1-08002BE10318}";
+    kCdromClassKey.substr(kCdromClassKey.rfind(u'\\') + 1);
 // Entries of the product's co-installer hold this text, in this case.
 inline constexpr std::u16string_view kProductCoInstallerMarker = u"OrvaneCo";
 

@@ -71,10 +71,13 @@ std::u16string BackupValueName(std::u16string_view list, int slot);
 
 // A device's backups lie under the key of its position in Windows' list of
 // CD-ROM devices: "SOFTWARE\Kestrow\OrvaneTarvox\BackupDeviceNr<N>".
-inline constexpr std::u16string_view kDeviceBackupsKey = u"SOFTWARE\\Kestrow\\OrvaneTarvox";
-inline constexpr std::u16string_view kDeviceBackupKeyName = u"BackupDeviceNr";
 inline constexpr std::u16string_view kDeviceBackupKeyPrefix =
     u"SOFTWARE\\Kestrow\\OrvaneTarvox\\BackupDeviceNr";
+inline constexpr std::u16string_view kDeviceBackupKeyName =
+    kDeviceBackupKeyPrefix.substr(kDeviceBackupKeyPrefix.rfind(u'\\') + 1);
+// Their parent.
+inline constexpr std::u16string_view kDeviceBackupsKey =
+    kDeviceBackupKeyPrefix.substr(0, kDeviceBackupKeyPrefix.rfind(u'\\'));
 std::u16string DeviceBackupKeyPath(int number);
 // N of a subkey name "BackupDeviceNr<N>" (letters A to Z folded, at most six
 // digits); -1 for any other name.
