@@ -19,7 +19,8 @@ class RunContext {
   // told and no call is made for it. `passed`: where the run keeps its
   // passes; with none, in a set of its own.
   // The observer is told the lines of the run log (RunLog) from here until
-  // the context ends.
+  // the context ends. One run, one context: there is never a second at the
+  // same time, which would take the log's listener over.
   explicit RunContext(RunObserver* observer = nullptr, PassedNames* passed = nullptr)
       : observer_(observer), passed_(passed != nullptr ? passed : &own_passed_) {
     RunLog.Listen(observer_);
