@@ -13,7 +13,6 @@
 #include "platform/win32/KernelObjects.h"
 #include "platform/win32/WideText.h"
 
-static_assert(sizeof(wchar_t) == sizeof(char16_t));
 static_assert(sizeof(OSVERSIONINFOW) == 276);
 
 namespace tarvox {
